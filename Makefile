@@ -1,0 +1,25 @@
+# Entry points: `make demo`, `make test`, `make bench`. Each builds its own virtual environment.
+PYTHON ?= python3
+VENV ?= .venv
+PIP_FLAGS ?= --quiet --disable-pip-version-check
+
+.PHONY: demo test bench clean
+
+$(VENV)/bin/python:
+	$(PYTHON) -m venv $(VENV)
+	$(VENV)/bin/python -m pip install $(PIP_FLAGS) --upgrade pip
+
+demo: $(VENV)/bin/python
+	$(VENV)/bin/python -m pip install $(PIP_FLAGS) ".[plot]"
+	cd examples && ../$(VENV)/bin/python tle_demo.py
+
+test: $(VENV)/bin/python
+	$(VENV)/bin/python -m pip install $(PIP_FLAGS) ".[test]"
+	$(VENV)/bin/python -m pytest -q tests
+
+bench: $(VENV)/bin/python
+	$(VENV)/bin/python -m pip install $(PIP_FLAGS) ".[bench]"
+	$(VENV)/bin/python benchmarks/run_all.py
+
+clean:
+	rm -rf build .venv .venv-* dist

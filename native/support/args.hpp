@@ -1,0 +1,36 @@
+// Call-error wordings shared by every module, and a binder of call arguments to named parameters.
+#pragma once
+#include <Python.h>
+
+#include <span>
+
+namespace orbivex::py {
+
+/// "f() takes exactly|at least|at most N positional argument(s) (M given)"; "exactly" when
+/// min == max, otherwise the bound that `given` violates.
+void raise_arg_count(const char* func, Py_ssize_t min, Py_ssize_t max, Py_ssize_t given);
+/// "f() got an unexpected keyword argument 'k'".
+void raise_unexpected_keyword(const char* func, PyObject* key);
+/// "f() got multiple values for keyword argument 'k'".
+void raise_duplicate_keyword(const char* func, PyObject* key);
+/// "Argument 'name' has incorrect type (expected T, got U)".
+void raise_arg_type(const char* name, const char* expected, PyObject* got);
+
+/// Parameters of a callable: names in order; the first `npositional` may be given by position,
+/// the first `nrequired` must be given; the rest are keyword-only.
+struct Params {
+    std::span<const char* const> names;
+    Py_ssize_t nrequired;
+    Py_ssize_t npositional;
+};
+
+/// Binds vectorcall arguments to `params` and writes borrowed references into `out`
+/// (one slot per parameter, NULL where a parameter was not given). 0 on success, -1 with
+/// the error set. `func` names the callable in error messages.
+int bind_vectorcall(const char* func, const Params& params, PyObject* const* args,
+                    Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
+/// The same for a tuple and an optional dict, as tp_new and tp_init receive them.
+int bind_tuple_dict(const char* func, const Params& params, PyObject* args, PyObject* kwds,
+                    PyObject** out);
+
+}  // namespace orbivex::py

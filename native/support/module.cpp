@@ -1,0 +1,39 @@
+// Module creation guard, version warning and the assertion switch.
+#include "support/module.hpp"
+
+#include "support/ref.hpp"
+
+namespace orbivex::py {
+
+PyObject* create_module(PyObject* spec, const char* short_name, bool initialised) {
+    const unsigned long runtime_minor = (Py_Version >> 16) & 0xFF;
+    if (runtime_minor != PY_MINOR_VERSION) {
+        if (PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                             "compile time Python version %d.%d of module '%.100s' does not "
+                             "match runtime version %d.%d",
+                             PY_MAJOR_VERSION, PY_MINOR_VERSION, short_name,
+                             static_cast<int>((Py_Version >> 24) & 0xFF),
+                             static_cast<int>(runtime_minor)) < 0)
+            return nullptr;
+    }
+    if (initialised) {
+        PyErr_Format(PyExc_RuntimeError,
+                     "Module '%s' has already been imported. Re-initialisation is not supported.",
+                     short_name);
+        return nullptr;
+    }
+    Ref name = Ref::steal(PyObject_GetAttrString(spec, "name"));
+    if (!name) return nullptr;
+    return PyModule_NewObject(name.get());
+}
+
+int debug_enabled() {
+    PyObject* builtins = PyEval_GetBuiltins();  // borrowed
+    PyObject* flag = builtins ? PyDict_GetItemString(builtins, "__debug__") : nullptr;
+    if (!flag) return 1;  // no builtins to ask: assertions stay on, as in a plain interpreter
+    return PyObject_IsTrue(flag);
+}
+
+void raise_assertion() { PyErr_SetNone(PyExc_AssertionError); }
+
+}  // namespace orbivex::py

@@ -1,0 +1,1 @@
+"""orbivex: orbital elements, two-line element sets and 3-vector kernels (compiled core)."""
