@@ -1,0 +1,215 @@
+// orbivex.mathtools.quiver.quiver: publishes the 3-vector kernels and the row-wise N×3 kernels.
+#include <Python.h>
+
+#include <array>
+#include <cstring>
+
+#include "kernels/quiver.hpp"
+#include "support/buffer.hpp"
+#include "support/capi.hpp"
+#include "support/module.hpp"
+#include "support/ref.hpp"
+
+namespace {
+
+namespace kern = orbivex::kern;
+using orbivex::py::Buffer;
+using orbivex::py::Ref;
+
+// Exported entries: the kernels under the C types of their signature texts. Pure and lock-free.
+void scale(const double scalar, double* a, double* c) noexcept { kern::scale(scalar, a, c); }
+void add(double* a, double* b, double* c) noexcept { kern::add(a, b, c); }
+void sub(double* a, double* b, double* c) noexcept { kern::sub(a, b, c); }
+double dot(double* a, double* b) noexcept { return kern::dot(a, b); }
+void cross(double* a, double* b, double* c) noexcept { kern::cross(a, b, c); }
+double norm(double* a) noexcept { return kern::norm(a); }
+double angle(double* a, double* b) noexcept { return kern::angle(a, b); }
+void normalize(double* a, double* u) noexcept { kern::normalize(a, u); }
+void mat_x_vec(double (*M)[3], double* a, double* b) noexcept { kern::mat_x_vec(M, a, b); }
+
+// The row-wise kernels are called through bare pointers and cannot receive the module, so they
+// reach its globals through this process-lifetime reference (as Cython modules keep theirs);
+// the module initialises once per process.
+PyObject* quiver_globals = nullptr;
+
+/// Rows of a two-dimensional float64 buffer, addressed by byte strides.
+struct Rows {
+    const char* data;
+    Py_ssize_t n;
+    Py_ssize_t row_stride;
+    Py_ssize_t col_stride;
+};
+
+double load(const char* p) noexcept {
+    double v;  // memcpy: a strided view need not be aligned for double
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void store(char* p, double v) noexcept { std::memcpy(p, &v, sizeof v); }
+
+/// Views `a` as rows of at least three float64 columns; any strides, read-only accepted.
+[[gnu::cold]] int input_rows(const char* func, PyObject* a, Buffer& buf, Rows& rows) noexcept {
+    if (buf.acquire(a, PyBUF_RECORDS_RO) < 0) return -1;
+    const Py_buffer& v = buf.view();
+    if (v.ndim != 2) {
+        PyErr_Format(PyExc_ValueError, "Buffer has wrong number of dimensions (expected 2, got %d)",
+                     v.ndim);
+        return -1;
+    }
+    if (v.itemsize != sizeof(double) || !orbivex::py::is_native_double_format(v.format)) {
+        PyErr_Format(PyExc_ValueError, "Buffer dtype mismatch, expected 'double' but got '%s'",
+                     v.format ? v.format : "B");
+        return -1;
+    }
+    // Three columns are read from every row: refuse narrower input rather than read past it.
+    if (v.shape[1] < 3) {
+        PyErr_Format(PyExc_ValueError, "%s() needs at least 3 columns (got %zd)", func,
+                     v.shape[1]);
+        return -1;
+    }
+    rows = {static_cast<const char*>(v.buf), v.shape[0], v.strides[0], v.strides[1]};
+    return 0;
+}
+
+/// `numpy.zeros(shape=shape, dtype=numpy.double)`, with `numpy` looked up among the module's
+/// globals now.
+Ref zeros(PyObject* shape) noexcept {
+    Ref key = Ref::steal(PyUnicode_FromString("numpy"));
+    if (!key) return {};
+    PyObject* np = PyDict_GetItemWithError(quiver_globals, key.get());  // borrowed
+    if (!np) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_NameError, "name 'numpy' is not defined");
+        return {};
+    }
+    Ref np_ref = Ref::borrow(np);  // the globals may change while zeros runs
+    Ref fn = Ref::steal(PyObject_GetAttrString(np, "zeros"));
+    if (!fn) return {};
+    Ref dtype = Ref::steal(PyObject_GetAttrString(np, "double"));
+    if (!dtype) return {};
+    Ref kwnames = Ref::steal(Py_BuildValue("(ss)", "shape", "dtype"));
+    if (!kwnames) return {};
+    PyObject* args[] = {shape, dtype.get()};
+    return Ref::steal(PyObject_Vectorcall(fn.get(), args, 0, kwnames.get()));
+}
+
+/// Writable float64 buffer of `result`, checked to have `ndim` dimensions and shape (n[, 3]).
+int output_view(PyObject* result, int ndim, Py_ssize_t n, Buffer& buf) noexcept {
+    if (buf.acquire(result, PyBUF_RECORDS) < 0) return -1;
+    const Py_buffer& v = buf.view();
+    if (v.ndim != ndim || v.shape[0] != n || (ndim == 2 && v.shape[1] != 3) ||
+        v.itemsize != sizeof(double) || !orbivex::py::is_native_double_format(v.format)) {
+        PyErr_SetString(PyExc_ValueError,
+                        "numpy.zeros did not return a float64 array of the requested shape");
+        return -1;
+    }
+    return 0;
+}
+
+/// N×3 → N lengths, each bit-identical to `norm` of the row. Needs the interpreter lock.
+PyObject* norm_array(PyObject* a) noexcept {
+    Buffer in;
+    Rows rows{};
+    if (input_rows("norm_array", a, in, rows) < 0) return nullptr;
+    Ref shape = Ref::steal(Py_BuildValue("(n)", rows.n));
+    if (!shape) return nullptr;
+    Ref result = zeros(shape.get());
+    if (!result) return nullptr;
+    Buffer out;
+    if (output_view(result.get(), 1, rows.n, out) < 0) return nullptr;
+    char* dst = static_cast<char*>(out.view().buf);
+    const Py_ssize_t dst_stride = out.view().strides[0];
+    for (Py_ssize_t i = 0; i < rows.n; ++i) {
+        const char* row = rows.data + i * rows.row_stride;
+        const double v[3] = {load(row), load(row + rows.col_stride),
+                             load(row + 2 * rows.col_stride)};
+        store(dst + i * dst_stride, kern::norm(v));
+    }
+    return result.release();
+}
+
+/// N×3 → N×3 unit rows, each bit-identical to `normalize` of the row. Needs the interpreter lock.
+PyObject* normalize_array(PyObject* a) noexcept {
+    Buffer in;
+    Rows rows{};
+    if (input_rows("normalize_array", a, in, rows) < 0) return nullptr;
+    Ref shape = Ref::steal(Py_BuildValue("(nn)", rows.n, Py_ssize_t{3}));
+    if (!shape) return nullptr;
+    Ref result = zeros(shape.get());
+    if (!result) return nullptr;
+    Buffer out;
+    if (output_view(result.get(), 2, rows.n, out) < 0) return nullptr;
+    char* dst = static_cast<char*>(out.view().buf);
+    const Py_ssize_t dst_row = out.view().strides[0];
+    const Py_ssize_t dst_col = out.view().strides[1];
+    for (Py_ssize_t i = 0; i < rows.n; ++i) {
+        const char* row = rows.data + i * rows.row_stride;
+        const double v[3] = {load(row), load(row + rows.col_stride),
+                             load(row + 2 * rows.col_stride)};
+        double u[3];
+        kern::normalize(v, u);
+        char* out_row = dst + i * dst_row;
+        store(out_row, u[0]);
+        store(out_row + dst_col, u[1]);
+        store(out_row + 2 * dst_col, u[2]);
+    }
+    return result.release();
+}
+
+using orbivex::py::capi_function;
+
+// Published in this order; the array entries take and return objects (borrowed argument, new
+// reference or NULL with an exception), which is what Cython derives for `object f(object)`.
+const std::array quiver_table{
+    capi_function("scale", "void (double const , double *, double *)", &scale),
+    capi_function("add", "void (double *, double *, double *)", &add),
+    capi_function("sub", "void (double *, double *, double *)", &sub),
+    capi_function("dot", "double (double *, double *)", &dot),
+    capi_function("cross", "void (double *, double *, double *)", &cross),
+    capi_function("norm", "double (double *)", &norm),
+    capi_function("norm_array", "PyObject *(PyObject *)", &norm_array),
+    capi_function("angle", "double (double *, double *)", &angle),
+    capi_function("normalize", "void (double *, double *)", &normalize),
+    capi_function("normalize_array", "PyObject *(PyObject *)", &normalize_array),
+    capi_function("mat_x_vec", "void (double (*)[3], double *, double *)", &mat_x_vec),
+};
+
+/// Present only so that reloading the same module object does not run exec again.
+struct quiver_state {
+    char unused;
+};
+
+ORBIVEX_MODULE_CREATE(quiver)
+
+int quiver_exec(PyObject* module) noexcept {
+    Ref np = Ref::steal(PyImport_ImportModule("numpy"));
+    if (!np || PyModule_AddObjectRef(module, "numpy", np.get()) < 0) return -1;
+    PyObject* globals = PyModule_GetDict(module);  // borrowed
+    if (!globals) return -1;
+    Py_XSETREF(quiver_globals, Py_NewRef(globals));
+    if (orbivex::py::export_capi(module, quiver_table) < 0) return -1;
+    quiver_initialised = true;
+    return 0;
+}
+
+PyModuleDef_Slot quiver_slots[] = {
+    {Py_mod_create, reinterpret_cast<void*>(quiver_create)},
+    {Py_mod_exec, reinterpret_cast<void*>(quiver_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef quiver_def = {
+    PyModuleDef_HEAD_INIT,
+    "quiver",
+    "3-vector and N×3 kernels, published for other native modules in __pyx_capi__.",
+    sizeof(quiver_state),
+    nullptr,
+    quiver_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_quiver() { return PyModuleDef_Init(&quiver_def); }
