@@ -30,11 +30,11 @@ std::string array_text(const TimeObject* self, int digits, bool quote) {
     std::string out = "[";
     const bool summarise = n > summary_threshold;
     for (npy_intp i = 0; i < n; ++i) {
+        if (i > 0) out += ", ";
         if (summarise && i == summary_edge) {
             out += "..., ";
             i = n - summary_edge;
         }
-        if (i > 0) out += ", ";
         append_instant(out, ns[i], digits, quote);
     }
     out += ']';
