@@ -24,20 +24,23 @@ def _run(cmd: list[str], cwd: Path, what: str) -> None:
         raise RuntimeError(f"{what} failed:\n{done.stdout}{done.stderr}")
 
 
-def generated_c(tmp_path: Path, name: str, source: str) -> str:
-    """Cythonizes `source` as module `name` in `tmp_path` and returns the generated C text."""
+def generated_c(tmp_path: Path, name: str, source: str, include_dirs=()) -> str:
+    """Cythonizes `source` as module `name` in `tmp_path` and returns the generated C text.
+    `include_dirs` are searched for .pxd files before the installed package."""
     tmp_path = Path(tmp_path)
     pyx = tmp_path / f"{name}.pyx"
     pyx.write_text(source)
-    cmd = [sys.executable, "-m", "cython", "-3", "-I", str(PACKAGE_ROOT), str(pyx)]
+    includes = [arg for d in (*include_dirs, PACKAGE_ROOT) for arg in ("-I", str(d))]
+    cmd = [sys.executable, "-m", "cython", "-3", *includes, str(pyx)]
     _run(cmd, tmp_path, f"cythonizing {name}")
     return (tmp_path / f"{name}.c").read_text()
 
 
-def build_consumer(tmp_path: Path, name: str, source: str):
-    """Cythonizes, compiles and imports `source` as extension module `name`."""
+def build_consumer(tmp_path: Path, name: str, source: str, include_dirs=()):
+    """Cythonizes, compiles and imports `source` as extension module `name`; the import is
+    where Cython binds and checks every cimported native entry."""
     tmp_path = Path(tmp_path)
-    generated_c(tmp_path, name, source)
+    generated_c(tmp_path, name, source, include_dirs)
     out = tmp_path / f"{name}{sysconfig.get_config_var('EXT_SUFFIX')}"
     cc = os.environ.get("CC", "cc")
     cmd = [
