@@ -1,0 +1,174 @@
+// Shared glue of the coe module: call-time lookups, conversions and typed buffer views.
+#include "common.hpp"
+
+#include <string_view>
+
+#include "support/module.hpp"
+#include "support/numpy.hpp"
+
+namespace orbivex::coe {
+
+using py::Ref;
+
+PyObject* global(PyObject* module, PyObject* key) {
+    PyObject* value = PyDict_GetItemWithError(PyModule_GetDict(module), key);  // borrowed
+    if (!value && !PyErr_Occurred()) {
+        PyObject* builtins = PyEval_GetBuiltins();  // borrowed
+        value = builtins ? PyDict_GetItemWithError(builtins, key) : nullptr;
+        if (!value && !PyErr_Occurred())
+            PyErr_Format(PyExc_NameError, "name '%U' is not defined", key);
+    }
+    return Py_XNewRef(value);
+}
+
+bool numbers_untouched(PyObject* module, const coe_state* st) {
+    PyObject* numbers = PyDict_GetItemWithError(PyModule_GetDict(module), st->key_numbers);
+    if (numbers != st->numbers) return false;
+    PyObject* real = PyDict_GetItemWithError(PyModule_GetDict(numbers), st->key_real);
+    return real == st->real;  // a lookup error leaves NULL here and is retried the slow way
+}
+
+int is_real(PyObject* module, const coe_state* st, PyObject* x) {
+    if ((PyFloat_CheckExact(x) || PyLong_CheckExact(x)) && numbers_untouched(module, st))
+        return 1;
+    if (PyErr_Occurred()) PyErr_Clear();  // from the probe only; the slow path asks again
+    Ref numbers = Ref::steal(global(module, st->key_numbers));
+    if (!numbers) return -1;
+    Ref real = Ref::steal(PyObject_GetAttr(numbers.get(), st->key_real));
+    if (!real) return -1;
+    return PyObject_IsInstance(x, real.get());
+}
+
+int check_assertion(int ok) {
+    if (ok < 0) return -1;
+    if (!ok) {
+        py::raise_assertion();
+        return -1;
+    }
+    return 0;
+}
+
+int attr_equals(PyObject* obj, PyObject* attr, PyObject* value) {
+    Ref got = Ref::steal(PyObject_GetAttr(obj, attr));
+    if (!got) return -1;
+    Ref eq = Ref::steal(PyObject_RichCompare(got.get(), value, Py_EQ));
+    if (!eq) return -1;
+    return PyObject_IsTrue(eq.get());
+}
+
+int item_to_double(PyObject* obj, Py_ssize_t i, double& out) {
+    Ref index = Ref::steal(PyLong_FromSsize_t(i));
+    if (!index) return -1;
+    Ref item = Ref::steal(PyObject_GetItem(obj, index.get()));
+    if (!item) return -1;
+    return to_double(item.get(), out);
+}
+
+namespace {
+
+// Byte-order prefixes that mean native little-endian doubles here.
+bool native_order(char c) {
+    if (c == '@' || c == '=' || c == '^') return true;
+    return c == '<' && PY_LITTLE_ENDIAN;
+}
+
+// Counts the doubles a struct-module format describes; -1 when anything else appears
+// (other types, padding, big-endian items).
+Py_ssize_t count_doubles(std::string_view& f) {
+    Py_ssize_t total = 0;
+    while (!f.empty() && f.front() != '}') {
+        Py_ssize_t repeat = 1;
+        if (f.front() == '(') {  // sub-array shape "(2,3)"
+            const size_t close = f.find(')');
+            if (close == std::string_view::npos) return -1;
+            Py_ssize_t n = 1, dim = 0;
+            for (char c : f.substr(1, close - 1)) {
+                if (c >= '0' && c <= '9') {
+                    dim = dim * 10 + (c - '0');
+                } else if (c == ',') {
+                    n *= dim;
+                    dim = 0;
+                } else {
+                    return -1;
+                }
+            }
+            repeat = n * dim;
+            f.remove_prefix(close + 1);
+        }
+        if (!f.empty() && native_order(f.front())) f.remove_prefix(1);
+        Py_ssize_t count = 0;
+        bool counted = false;
+        while (!f.empty() && f.front() >= '0' && f.front() <= '9') {
+            count = count * 10 + (f.front() - '0');
+            counted = true;
+            f.remove_prefix(1);
+        }
+        if (counted) repeat *= count;
+        if (f.empty()) return -1;
+        Py_ssize_t inner;
+        if (f.substr(0, 2) == "T{") {
+            f.remove_prefix(2);
+            inner = count_doubles(f);
+            if (inner < 0 || f.empty() || f.front() != '}') return -1;
+            f.remove_prefix(1);
+        } else if (f.front() == 'd') {
+            inner = 1;
+            f.remove_prefix(1);
+        } else {
+            return -1;
+        }
+        if (!f.empty() && f.front() == ':') {  // field name
+            const size_t close = f.find(':', 1);
+            if (close == std::string_view::npos) return -1;
+            f.remove_prefix(close + 1);
+        }
+        total += repeat * inner;
+    }
+    return total;
+}
+
+}  // namespace
+
+int View::acquire(PyObject* obj, int ndim, int record_doubles) {
+    if (PyObject_GetBuffer(obj, &buf_, PyBUF_RECORDS) < 0) return -1;
+    held_ = true;
+    if (buf_.ndim != ndim) {
+        PyErr_Format(PyExc_ValueError, "Buffer has wrong number of dimensions (expected %d, got %d)",
+                     ndim, buf_.ndim);
+        return -1;
+    }
+    std::string_view f = buf_.format ? buf_.format : "B";
+    std::string_view rest = f;
+    const Py_ssize_t n = count_doubles(rest);
+    if (n != record_doubles || !rest.empty() ||
+        buf_.itemsize != static_cast<Py_ssize_t>(sizeof(double)) * record_doubles) {
+        if (record_doubles == 1)
+            PyErr_Format(PyExc_ValueError,
+                         "Buffer dtype mismatch, expected 'double' but got format '%s'",
+                         buf_.format ? buf_.format : "B");
+        else
+            PyErr_Format(PyExc_ValueError,
+                         "Buffer dtype mismatch, expected 'COE_t' (%d float64 fields, %d bytes) "
+                         "but got format '%s' of %zd bytes",
+                         record_doubles, record_doubles * 8, buf_.format ? buf_.format : "B",
+                         buf_.itemsize);
+        return -1;
+    }
+    return 0;
+}
+
+PyObject* call_numpy(PyObject* module, const coe_state* st, PyObject* name, PyObject* arg) {
+    Ref numpy = Ref::steal(global(module, st->key_numpy));
+    if (!numpy) return nullptr;
+    Ref f = Ref::steal(PyObject_GetAttr(numpy.get(), name));
+    if (!f) return nullptr;
+    return PyObject_CallOneArg(f.get(), arg);
+}
+
+bool is_plain_double_array(PyObject* obj, int ndim) {
+    if (!PyArray_CheckExact(obj)) return false;
+    auto* a = reinterpret_cast<PyArrayObject*>(obj);
+    return PyArray_NDIM(a) == ndim && PyArray_TYPE(a) == NPY_DOUBLE && PyArray_ISNOTSWAPPED(a);
+}
+
+}  // namespace orbivex::coe

@@ -1,0 +1,107 @@
+// Shared glue of the coe module: module state, call-time global lookups and buffer views.
+#pragma once
+#include <Python.h>
+
+#include <cstring>
+
+#include "support/function.hpp"
+#include "support/ref.hpp"
+
+namespace orbivex::coe {
+
+/// What the module fixes at import. The real modules are kept to recognise, at call time, that
+/// the module-level names still refer to them (the condition for the fast paths).
+struct coe_state {
+    PyObject* numbers;     // the standard `numbers` module
+    PyObject* real;        // numbers.Real
+    PyObject* numpy;       // the NumPy module
+    PyObject* ndarray;     // numpy.ndarray
+    PyObject* key_numbers;  // interned global names
+    PyObject* key_numpy;
+    PyObject* key_real;
+    PyObject* key_coe_dt;
+    PyObject* str_ndim;
+    PyObject* str_shape;
+    PyObject* str_reshape;
+    PyObject* str_zeros_like;
+    PyObject* str_zeros;
+    PyObject* str_asarray;
+    PyObject* str_double;
+    PyObject* str_dtype;
+    PyObject* one;           // int 1
+    PyObject* three_tuple;   // (3,)
+    PyObject* row_shape;     // (1, 3)
+    bool assertions;         // builtins __debug__ at import
+};
+
+inline coe_state* state_of(PyObject* module) {
+    return static_cast<coe_state*>(PyModule_GetState(module));
+}
+
+/// Value of a module-level name at call time (module dict, then builtins; NameError if neither
+/// has it). New reference or NULL.
+PyObject* global(PyObject* module, PyObject* key);
+
+/// 1 when the module-level `numbers` is the real module and its `Real` the real class: then an
+/// exact float or int is a scalar without asking isinstance.
+bool numbers_untouched(PyObject* module, const coe_state* st);
+
+/// isinstance(x, numbers.Real) with `numbers` looked up now. 1, 0, or -1 with an error.
+int is_real(PyObject* module, const coe_state* st, PyObject* x);
+
+/// Raises the module's own failed assertion (no message) unless `ok` (1); passes errors (-1).
+int check_assertion(int ok);
+
+/// `obj.attr == value` as Python evaluates it: 1, 0, or -1.
+int attr_equals(PyObject* obj, PyObject* attr, PyObject* value);
+
+/// Conversion as float() does for numbers (__float__, then __index__); -1 with an error.
+inline int to_double(PyObject* obj, double& out) {
+    if (PyFloat_CheckExact(obj)) {
+        out = PyFloat_AS_DOUBLE(obj);
+        return 0;
+    }
+    out = PyFloat_AsDouble(obj);
+    return (out == -1.0 && PyErr_Occurred()) ? -1 : 0;
+}
+
+/// obj[i] converted to a double, through the object's own item access.
+int item_to_double(PyObject* obj, Py_ssize_t i, double& out);
+
+/// A writable typed buffer view: doubles (`ndim` dimensions) or records of `record_doubles`
+/// doubles. Released on destruction.
+class View {
+public:
+    View() = default;
+    View(const View&) = delete;
+    View& operator=(const View&) = delete;
+    ~View() {
+        if (held_) PyBuffer_Release(&buf_);
+    }
+    /// Acquires `obj` as a writable view of `ndim` dimensions whose items are `record_doubles`
+    /// native doubles (1 for a plain double array). ValueError when the buffer differs.
+    int acquire(PyObject* obj, int ndim, int record_doubles);
+    Py_ssize_t len(int axis = 0) const { return buf_.shape[axis]; }
+    char* at(Py_ssize_t i) const { return static_cast<char*>(buf_.buf) + i * buf_.strides[0]; }
+    char* at(Py_ssize_t i, Py_ssize_t j) const { return at(i) + j * buf_.strides[1]; }
+    Py_ssize_t stride(int axis = 0) const { return buf_.strides[axis]; }
+    void store(Py_ssize_t i, double value) const { std::memcpy(at(i), &value, sizeof value); }
+
+private:
+    Py_buffer buf_{};
+    bool held_ = false;
+};
+
+/// Calls the module-level `numpy.<name>(arg)`. New reference or NULL.
+PyObject* call_numpy(PyObject* module, const coe_state* st, PyObject* name, PyObject* arg);
+
+/// Exact ndarray of native float64 with `ndim` dimensions (a fast-path operand)?
+bool is_plain_double_array(PyObject* obj, int ndim);
+
+/// The module's twelve functions, in order of creation.
+extern const py::FunctionSpec size_specs[4];
+extern const py::FunctionSpec anomaly_specs[6];
+extern const py::FunctionSpec coe_from_sv_spec;
+extern const py::FunctionSpec sv_from_coe_spec;
+
+}  // namespace orbivex::coe
