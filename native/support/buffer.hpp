@@ -6,7 +6,7 @@
 
 namespace orbivex::py {
 
-/// Move-less owner of one acquired Py_buffer; released on destruction.
+/// Non-copyable, non-movable owner of one acquired Py_buffer; released on destruction.
 class Buffer {
 public:
     Buffer() noexcept = default;
@@ -17,7 +17,9 @@ public:
     }
 
     /// PyObject_GetBuffer with `flags`; 0 on success, -1 with the error set.
-    int acquire(PyObject* obj, int flags) noexcept { return PyObject_GetBuffer(obj, &view_, flags); }
+    int acquire(PyObject* obj, int flags) noexcept {
+        return PyObject_GetBuffer(obj, &view_, flags);
+    }
 
     const Py_buffer& view() const noexcept { return view_; }
 

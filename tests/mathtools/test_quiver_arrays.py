@@ -89,16 +89,22 @@ def test_result_is_new_each_call():
     assert norm_array(a) is not norm_array(a)
 
 
-@pytest.mark.parametrize("fn, name", [(norm_array, "norm_array"), (normalize_array, "normalize_array")])
+DIMS = "Buffer has wrong number of dimensions (expected 2, got {})"
+DTYPE = "Buffer dtype mismatch, expected 'double' but got '{}'"
+
+
+@pytest.mark.parametrize(
+    "fn, name", [(norm_array, "norm_array"), (normalize_array, "normalize_array")]
+)
 @pytest.mark.parametrize(
     "bad, error, message",
     [
         (np.zeros((4, 2)), ValueError, "{name}() needs at least 3 columns (got 2)"),
         (np.zeros((0, 0)), ValueError, "{name}() needs at least 3 columns (got 0)"),
-        (np.zeros(3), ValueError, "Buffer has wrong number of dimensions (expected 2, got 1)"),
-        (np.zeros((1, 3, 1)), ValueError, "Buffer has wrong number of dimensions (expected 2, got 3)"),
-        (np.zeros((2, 3), np.float32), ValueError, "Buffer dtype mismatch, expected 'double' but got 'f'"),
-        (np.zeros((2, 3), ">f8"), ValueError, "Buffer dtype mismatch, expected 'double' but got '>d'"),
+        (np.zeros(3), ValueError, DIMS.format(1)),
+        (np.zeros((1, 3, 1)), ValueError, DIMS.format(3)),
+        (np.zeros((2, 3), np.float32), ValueError, DTYPE.format("f")),
+        (np.zeros((2, 3), ">f8"), ValueError, DTYPE.format(">d")),
         (None, TypeError, "a bytes-like object is required, not 'NoneType'"),
     ],
 )

@@ -1,1 +1,1 @@
-"""Tests of the stand-ins of the modules orbivex binds at import (bodies, frames, ellipsoid, typing, units)."""
+"""Tests of the stand-ins for the modules coe and tle bind at import."""

@@ -49,7 +49,7 @@ double load(const char* p) noexcept {
 void store(char* p, double v) noexcept { std::memcpy(p, &v, sizeof v); }
 
 /// Views `a` as rows of at least three float64 columns; any strides, read-only accepted.
-[[gnu::cold]] int input_rows(const char* func, PyObject* a, Buffer& buf, Rows& rows) noexcept {
+int input_rows(const char* func, PyObject* a, Buffer& buf, Rows& rows) noexcept {
     if (buf.acquire(a, PyBUF_RECORDS_RO) < 0) return -1;
     const Py_buffer& v = buf.view();
     if (v.ndim != 2) {
@@ -106,7 +106,7 @@ int output_view(PyObject* result, int ndim, Py_ssize_t n, Buffer& buf) noexcept 
     return 0;
 }
 
-/// N×3 → N lengths, each bit-identical to `norm` of the row. Needs the interpreter lock.
+/// N×3 → N lengths, each bit-identical to `norm` of the row. Needs the lock.
 PyObject* norm_array(PyObject* a) noexcept {
     Buffer in;
     Rows rows{};
@@ -128,7 +128,7 @@ PyObject* norm_array(PyObject* a) noexcept {
     return result.release();
 }
 
-/// N×3 → N×3 unit rows, each bit-identical to `normalize` of the row. Needs the interpreter lock.
+/// N×3 → N×3 unit rows, each bit-identical to `normalize` of the row. Needs the lock.
 PyObject* normalize_array(PyObject* a) noexcept {
     Buffer in;
     Rows rows{};
