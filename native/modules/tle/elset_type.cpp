@@ -1,0 +1,346 @@
+// The ELSET type: the element sets of one satellite as arrays in epoch order.
+#include <Python.h>
+
+#include <array>
+#include <climits>
+
+#include "support/args.hpp"
+#include "support/function.hpp"
+#include "support/module.hpp"
+#include "support/numpy.hpp"
+#include "support/ref.hpp"
+#include "tle_module.hpp"
+
+namespace orbivex::tle {
+namespace {
+
+using py::Ref;
+
+ELSETObject* as_elset(PyObject* self) { return reinterpret_cast<ELSETObject*>(self); }
+
+/// The twelve element arrays with their TLE fields, in the order ELSET copies them.
+struct ElementArray {
+    PyObject* ELSETObject::*array;
+    double TLEObject::*field;
+};
+constexpr std::array<ElementArray, 12> element_arrays{{
+    {&ELSETObject::_ecc, &TLEObject::ecc},
+    {&ELSETObject::_sma, &TLEObject::sma},
+    {&ELSETObject::_inc, &TLEObject::inc},
+    {&ELSETObject::_raa, &TLEObject::raa},
+    {&ELSETObject::_arp, &TLEObject::arp},
+    {&ELSETObject::_tra, &TLEObject::tra},
+    {&ELSETObject::_mnm, &TLEObject::mnm},
+    {&ELSETObject::_orp, &TLEObject::orp},
+    {&ELSETObject::_eca, &TLEObject::eca},
+    {&ELSETObject::_mea, &TLEObject::mea},
+    {&ELSETObject::_pge, &TLEObject::pge},
+    {&ELSETObject::_apg, &TLEObject::apg},
+}};
+
+/// Every object field, for initialisation, traversal and clearing.
+template <class F>
+void for_each_field(ELSETObject* self, F&& f) {
+    f(self->epoch);
+    f(self->elements);
+    for (const ElementArray& e : element_arrays) f(self->*e.array);
+}
+
+/// A C int from the satellite number, by the rules of a Cython `int` field: an int, or an
+/// object with __int__; out of range is an OverflowError.
+int to_int32(PyObject* value, int* out) {
+    Ref number;
+    if (PyLong_Check(value)) {
+        number = Ref::borrow(value);
+    } else {
+        PyNumberMethods* nb = Py_TYPE(value)->tp_as_number;
+        if (!nb || !nb->nb_int) {
+            PyErr_SetString(PyExc_TypeError, "an integer is required");
+            return -1;
+        }
+        number = Ref::steal(nb->nb_int(value));
+        if (!number) return -1;
+        if (!PyLong_CheckExact(number.get())) {
+            PyErr_Format(PyExc_TypeError, "__int__ returned non-int (type %.200s)",
+                         Py_TYPE(number.get())->tp_name);
+            return -1;
+        }
+    }
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(number.get(), &overflow);
+    if (v == -1 && PyErr_Occurred()) return -1;
+    if (overflow != 0 || v < INT_MIN || v > INT_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "value too large to convert to int");
+        return -1;
+    }
+    *out = static_cast<int>(v);
+    return 0;
+}
+
+// Keyword arguments: only `satname`, exactly a str or None. Writes a new reference.
+int bind_satname(PyObject* kwds, Ref* satname) {
+    *satname = Ref::borrow(Py_None);
+    if (!kwds) return 0;
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(kwds, &pos, &key, &value)) {
+        if (!PyUnicode_Check(key) || PyUnicode_CompareWithASCIIString(key, "satname") != 0) {
+            py::raise_unexpected_keyword("__cinit__", key);
+            return -1;
+        }
+        if (value != Py_None && !PyUnicode_CheckExact(value)) {
+            py::raise_arg_type("satname", "str", value);
+            return -1;
+        }
+        *satname = Ref::borrow(value);
+    }
+    return 0;
+}
+
+// The one satellite number all element sets share (checked only with assertions on).
+int shared_satno(ELSETObject* self, tle_state* st, int* out) {
+    Ref satnos = Ref::steal(PySet_New(nullptr));
+    if (!satnos) return -1;
+    const Py_ssize_t n = PyList_GET_SIZE(self->elements);
+    for (Py_ssize_t k = 0; k < n; ++k) {
+        Ref satno = Ref::steal(PyObject_GetAttr(PyList_GET_ITEM(self->elements, k), st->s_satno));
+        if (!satno || PySet_Add(satnos.get(), satno.get()) < 0) return -1;
+    }
+    if (st->debug && PySet_GET_SIZE(satnos.get()) != 1) {
+        py::raise_assertion();
+        return -1;
+    }
+    Ref member = Ref::steal(PySet_Pop(satnos.get()));  // KeyError when there is none
+    if (!member) return -1;
+    return to_int32(member.get(), out);
+}
+
+int construct(ELSETObject* self, tle_state* st, PyObject* args, PyObject* kwds) {
+    Ref satname;
+    if (bind_satname(kwds, &satname) < 0) return -1;
+
+    // Sorted by epoch: list.sort with a key reads each key once, is stable and uses only `<`.
+    Ref elements = Ref::steal(PySequence_List(args));
+    if (!elements) return -1;
+    PyObject* sort_args[] = {elements.get(), st->epoch_key};
+    Ref sorted = Ref::steal(PyObject_VectorcallMethod(st->s_sort, sort_args, 1, st->key_kwnames));
+    if (!sorted) return -1;
+    Py_SETREF(self->elements, elements.release());
+
+    if (PyObject_SetAttr(reinterpret_cast<PyObject*>(self), st->s__satname, satname.get()) < 0)
+        return -1;
+    if (shared_satno(self, st, &self->_satno) < 0) return -1;
+
+    // Arrays of their final length, filled straight from the stored doubles.
+    npy_intp n = PyList_GET_SIZE(self->elements);
+    Ref epochs = Ref::steal(PyArray_ZEROS(1, &n, NPY_INT64, 0));
+    if (!epochs) return -1;
+    std::array<double*, element_arrays.size()> columns{};
+    for (size_t j = 0; j < element_arrays.size(); ++j) {
+        PyObject* arr = PyArray_ZEROS(1, &n, NPY_FLOAT64, 0);
+        if (!arr) return -1;
+        Py_SETREF(self->*element_arrays[j].array, arr);
+        columns[j] = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr)));
+    }
+    auto* epoch_data =
+        static_cast<npy_int64*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(epochs.get())));
+    for (npy_intp k = 0; k < n; ++k) {
+        PyObject* item = PyList_GET_ITEM(self->elements, k);
+        if (!PyObject_TypeCheck(item, st->TLE_type)) {
+            PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(item)->tp_name,
+                         st->TLE_type->tp_name);
+            return -1;
+        }
+        Ref epoch = Ref::steal(PyObject_GetAttr(item, st->s_epoch));
+        if (!epoch) return -1;
+        Ref ns = Ref::steal(PyObject_GetAttr(epoch.get(), st->s_int64));
+        if (!ns) return -1;
+        const long long v = PyLong_AsLongLong(ns.get());
+        if (v == -1 && PyErr_Occurred()) return -1;
+        epoch_data[k] = v;
+        const auto* tle = reinterpret_cast<const TLEObject*>(item);
+        for (size_t j = 0; j < element_arrays.size(); ++j)
+            columns[j][k] = tle->*element_arrays[j].field;
+    }
+    PyObject* epoch = PyObject_CallOneArg(st->Time, epochs.get());
+    if (!epoch) return -1;
+    Py_SETREF(self->epoch, epoch);
+    return 0;
+}
+
+// All work happens here, after the base allocation with the same arguments.
+PyObject* ELSET_new(PyTypeObject* type, PyObject* args, PyObject* kwds) noexcept {
+    tle_state* st = state_of(type);
+    if (!st) return nullptr;
+    Ref obj = Ref::steal(representable_base->tp_new(type, args, kwds));
+    if (!obj) return nullptr;
+    ELSETObject* self = as_elset(obj.get());
+    for_each_field(self, [](PyObject*& f) { f = Py_NewRef(Py_None); });
+    if (construct(self, st, args, kwds) < 0) return nullptr;
+    return obj.release();
+}
+
+int ELSET_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
+    int err = 0;
+    for_each_field(as_elset(self), [&](PyObject* f) {
+        if (!err && f) err = visit(f, arg);
+    });
+    if (err) return err;
+    traverseproc base = representable_base->tp_traverse;
+    return base ? base(self, visit, arg) : 0;
+}
+
+int ELSET_clear(PyObject* self) noexcept {
+    for_each_field(as_elset(self), [](PyObject*& f) { Py_XSETREF(f, Py_NewRef(Py_None)); });
+    inquiry base = representable_base->tp_clear;
+    return base ? base(self) : 0;
+}
+
+void ELSET_dealloc(PyObject* self) noexcept {
+    PyObject_GC_UnTrack(self);
+    for_each_field(as_elset(self), [](PyObject*& f) { Py_CLEAR(f); });
+    representable_base->tp_dealloc(self);
+}
+
+// ---- properties ---------------------------------------------------------------------------
+
+PyObject* ELSET_get_size(PyObject* self, void*) noexcept {
+    PyObject* elements = as_elset(self)->elements;
+    return PyLong_FromSsize_t(elements && PyList_Check(elements) ? PyList_GET_SIZE(elements) : 0);
+}
+
+PyObject* ELSET_get_satname(PyObject* self, void*) noexcept {
+    return PyObject_GetAttrString(self, "_satname");
+}
+
+PyObject* ELSET_get_satno(PyObject* self, void*) noexcept {
+    return PyLong_FromLong(as_elset(self)->_satno);
+}
+
+PyObject* ELSET_get_epoch(PyObject* self, void*) noexcept {
+    PyObject* epoch = as_elset(self)->epoch;
+    return Py_NewRef(epoch ? epoch : Py_None);
+}
+
+// A new view of the stored array on every read: writes through it reach the stored array.
+template <PyObject* ELSETObject::*array>
+PyObject* ELSET_get_array(PyObject* self, void*) noexcept {
+    PyObject* stored = as_elset(self)->*array;
+    if (!stored || !PyArray_Check(stored)) return Py_NewRef(stored ? stored : Py_None);
+    return PyArray_View(reinterpret_cast<PyArrayObject*>(stored), nullptr, nullptr);
+}
+
+#define ORBIVEX_ELSET_ARRAY(name) \
+    {#name, ELSET_get_array<&ELSETObject::_##name>, nullptr, "ELSET." #name ": ndarray[double]", nullptr}
+
+PyGetSetDef ELSET_getset[] = {
+    {"size", ELSET_get_size, nullptr, "ELSET.size: int", nullptr},
+    {"satname", ELSET_get_satname, nullptr, "ELSET.satname: str", nullptr},
+    {"satno", ELSET_get_satno, nullptr, "ELSET.satno: int | str", nullptr},
+    ORBIVEX_ELSET_ARRAY(ecc),
+    ORBIVEX_ELSET_ARRAY(sma),
+    ORBIVEX_ELSET_ARRAY(inc),
+    ORBIVEX_ELSET_ARRAY(raa),
+    ORBIVEX_ELSET_ARRAY(arp),
+    ORBIVEX_ELSET_ARRAY(tra),
+    ORBIVEX_ELSET_ARRAY(mnm),
+    ORBIVEX_ELSET_ARRAY(orp),
+    ORBIVEX_ELSET_ARRAY(eca),
+    ORBIVEX_ELSET_ARRAY(mea),
+    ORBIVEX_ELSET_ARRAY(pge),
+    ORBIVEX_ELSET_ARRAY(apg),
+    {"epoch", ELSET_get_epoch, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+#undef ORBIVEX_ELSET_ARRAY
+
+// ---- methods ------------------------------------------------------------------------------
+
+ELSETObject* checked_self(PyObject* module, PyObject* self, const char* method) {
+    tle_state* st = module_state(module);
+    if (!st) return nullptr;
+    if (!PyObject_TypeCheck(self, st->ELSET_type)) {
+        PyErr_Format(PyExc_TypeError,
+                     "descriptor '%s' for '%s' objects doesn't apply to a '%s' object", method,
+                     st->ELSET_type->tp_name, Py_TYPE(self)->tp_name);
+        return nullptr;
+    }
+    return as_elset(self);
+}
+
+/// format(self.<name>, ""): read through the property, so a subclass may override it.
+Ref formatted_attr(PyObject* self, PyObject* name, tle_state* st) {
+    Ref value = Ref::steal(PyObject_GetAttr(self, name));
+    if (!value) return {};
+    return Ref::steal(PyObject_Format(value.get(), st->s_empty));
+}
+
+PyObject* ELSET__get_header(PyObject* module, PyObject* const* argv) {
+    if (!checked_self(module, argv[0], "_get_header")) return nullptr;
+    tle_state* st = module_state(module);
+    Ref name = formatted_attr(argv[0], st->s_satname, st);
+    if (!name) return nullptr;
+    Ref number = formatted_attr(argv[0], st->s_satno, st);
+    if (!number) return nullptr;
+    return PyUnicode_FromFormat("ELSET %U (%U)", name.get(), number.get());
+}
+
+// The count of the private element list, not the `size` property.
+PyObject* ELSET__get_body(PyObject* module, PyObject* const* argv) {
+    ELSETObject* self = checked_self(module, argv[0], "_get_body");
+    if (!self) return nullptr;
+    const Py_ssize_t n = PyObject_Size(self->elements);
+    if (n < 0) return nullptr;
+    return PyUnicode_FromFormat("%zd elements", n);
+}
+
+PyObject* ELSET___reduce__(PyObject*, PyObject* const*) { return refuse_reduce(); }
+PyObject* ELSET___setstate__(PyObject*, PyObject* const*) { return refuse_reduce(); }
+
+const char* const self_only[] = {"self"};
+const char* const self_state[] = {"self", "state"};
+const char* const returns_str[] = {"return", "str"};
+
+const py::FunctionSpec ELSET_methods[] = {
+    {"_get_header", "ELSET._get_header", "ELSET._get_header(self) -> str", {self_only, 1, 1},
+     returns_str, ELSET__get_header},
+    {"_get_body", "ELSET._get_body", "ELSET._get_body(self) -> str", {self_only, 1, 1},
+     returns_str, ELSET__get_body},
+    {"__reduce__", "ELSET.__reduce__", nullptr, {self_only, 1, 1}, {}, ELSET___reduce__},
+    {"__setstate__", "ELSET.__setstate__", nullptr, {self_state, 2, 2}, {}, ELSET___setstate__},
+};
+
+PyType_Slot ELSET_slots[] = {
+    {Py_tp_doc, const_cast<char*>("TODO: must behave like Ephemeris")},
+    {Py_tp_new, reinterpret_cast<void*>(ELSET_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(ELSET_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(ELSET_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(ELSET_clear)},
+    {Py_tp_getset, ELSET_getset},
+    {0, nullptr},
+};
+
+PyType_Spec ELSET_spec = {
+    "orbivex.propagators.analytical.sgp4.tle.ELSET",
+    static_cast<int>(sizeof(ELSETObject)),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+    ELSET_slots,
+};
+
+}  // namespace
+
+int add_elset_type(PyObject* module, tle_state* st) noexcept {
+    PyObject* type = PyType_FromModuleAndSpec(module, &ELSET_spec,
+                                              reinterpret_cast<PyObject*>(st->Representable));
+    if (!type) return -1;
+    st->ELSET_type = reinterpret_cast<PyTypeObject*>(type);
+    for (const py::FunctionSpec& spec : ELSET_methods) {
+        if (py::add_function(st->ELSET_type->tp_dict, &spec, module, nullptr) < 0) return -1;
+    }
+    PyType_Modified(st->ELSET_type);
+    return PyModule_AddObjectRef(module, "ELSET", type);
+}
+
+}  // namespace orbivex::tle
