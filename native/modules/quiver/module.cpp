@@ -106,6 +106,45 @@ int output_view(PyObject* result, int ndim, Py_ssize_t n, Buffer& buf) noexcept 
     return 0;
 }
 
+// Row loops over byte strides. The Packed instantiation fixes the strides of C-contiguous N×3
+// input and output at compile time, which lets the compiler schedule the rows freely.
+constexpr Py_ssize_t packed_col = sizeof(double);
+constexpr Py_ssize_t packed_row = 3 * sizeof(double);
+
+template <bool Packed>
+void norm_rows(const Rows& rows, char* dst, Py_ssize_t dst_stride) noexcept {
+    const Py_ssize_t rs = Packed ? packed_row : rows.row_stride;
+    const Py_ssize_t cs = Packed ? packed_col : rows.col_stride;
+    const Py_ssize_t ds = Packed ? packed_col : dst_stride;
+    for (Py_ssize_t i = 0; i < rows.n; ++i) {
+        const char* row = rows.data + i * rs;
+        const double v[3] = {load(row), load(row + cs), load(row + 2 * cs)};
+        store(dst + i * ds, kern::norm(v));
+    }
+}
+
+template <bool Packed>
+void normalize_rows(const Rows& rows, char* dst, Py_ssize_t dst_row, Py_ssize_t dst_col) noexcept {
+    const Py_ssize_t rs = Packed ? packed_row : rows.row_stride;
+    const Py_ssize_t cs = Packed ? packed_col : rows.col_stride;
+    const Py_ssize_t drs = Packed ? packed_row : dst_row;
+    const Py_ssize_t dcs = Packed ? packed_col : dst_col;
+    for (Py_ssize_t i = 0; i < rows.n; ++i) {
+        const char* row = rows.data + i * rs;
+        const double v[3] = {load(row), load(row + cs), load(row + 2 * cs)};
+        double u[3];
+        kern::normalize(v, u);
+        char* out = dst + i * drs;
+        store(out, u[0]);
+        store(out + dcs, u[1]);
+        store(out + 2 * dcs, u[2]);
+    }
+}
+
+bool packed_input(const Rows& rows) noexcept {
+    return rows.row_stride == packed_row && rows.col_stride == packed_col;
+}
+
 /// N×3 → N lengths, each bit-identical to `norm` of the row. Needs the lock.
 PyObject* norm_array(PyObject* a) noexcept {
     Buffer in;
@@ -118,13 +157,11 @@ PyObject* norm_array(PyObject* a) noexcept {
     Buffer out;
     if (output_view(result.get(), 1, rows.n, out) < 0) return nullptr;
     char* dst = static_cast<char*>(out.view().buf);
-    const Py_ssize_t dst_stride = out.view().strides[0];
-    for (Py_ssize_t i = 0; i < rows.n; ++i) {
-        const char* row = rows.data + i * rows.row_stride;
-        const double v[3] = {load(row), load(row + rows.col_stride),
-                             load(row + 2 * rows.col_stride)};
-        store(dst + i * dst_stride, kern::norm(v));
-    }
+    const Py_ssize_t ds = out.view().strides[0];
+    if (packed_input(rows) && ds == packed_col)
+        norm_rows<true>(rows, dst, ds);
+    else
+        norm_rows<false>(rows, dst, ds);
     return result.release();
 }
 
@@ -140,19 +177,12 @@ PyObject* normalize_array(PyObject* a) noexcept {
     Buffer out;
     if (output_view(result.get(), 2, rows.n, out) < 0) return nullptr;
     char* dst = static_cast<char*>(out.view().buf);
-    const Py_ssize_t dst_row = out.view().strides[0];
-    const Py_ssize_t dst_col = out.view().strides[1];
-    for (Py_ssize_t i = 0; i < rows.n; ++i) {
-        const char* row = rows.data + i * rows.row_stride;
-        const double v[3] = {load(row), load(row + rows.col_stride),
-                             load(row + 2 * rows.col_stride)};
-        double u[3];
-        kern::normalize(v, u);
-        char* out_row = dst + i * dst_row;
-        store(out_row, u[0]);
-        store(out_row + dst_col, u[1]);
-        store(out_row + 2 * dst_col, u[2]);
-    }
+    const Py_ssize_t drs = out.view().strides[0];
+    const Py_ssize_t dcs = out.view().strides[1];
+    if (packed_input(rows) && drs == packed_row && dcs == packed_col)
+        normalize_rows<true>(rows, dst, drs, dcs);
+    else
+        normalize_rows<false>(rows, dst, drs, dcs);
     return result.release();
 }
 
