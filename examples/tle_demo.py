@@ -50,12 +50,9 @@ def summary(elset: ELSET) -> str:
     epochs = elset.epoch.datetime64.astype("datetime64[m]")
     pge = elset.pge / 1000.0
     apg = elset.apg / 1000.0
-    days = (elset.epoch.jd[-1] - elset.epoch.jd[0]) if elset.size > 1 else 0.0
     return (
-        f"{elset.satname:<17} #{elset.satno:<6} {elset.size:2d} sets  "
-        f"{epochs[0]} .. {epochs[-1]} ({days:5.1f} d)  "
-        f"perigee {pge.min():9.1f}..{pge.max():9.1f} km  "
-        f"apogee {apg.min():9.1f}..{apg.max():9.1f} km"
+        f"{elset.satname:<17} {elset.satno:>5} {elset.size:2d} sets  {epochs[0]}..{epochs[-1]}  "
+        f"perigee {pge.min():.1f}-{pge.max():.1f} km  apogee {apg.min():.1f}-{apg.max():.1f} km"
     )
 
 
@@ -69,7 +66,8 @@ def plot(elsets: list[ELSET], path: Path) -> bool:
         import matplotlib.pyplot as plt
     except ImportError:
         return False
-    fig, axes = plt.subplots(len(elsets), 1, figsize=(9, 2.6 * len(elsets)), squeeze=False)
+    fig, axes = plt.subplots(len(elsets), 1, figsize=(9, 2.6 * len(elsets)), sharex=True,
+                             squeeze=False)
     for ax, elset in zip(axes[:, 0], elsets):
         when = elset.epoch.datetime64
         ax.plot(when, elset.apg / 1000.0, "o-", color="tab:red", label="apogee")

@@ -66,6 +66,16 @@ def secular_rates(mnm_rev_day, ecc, inc_deg):
     return tuple(math.degrees(r) * DAY for r in (node, perigee, mean))
 
 
+def orbit_from_altitudes(perigee_km, apogee_km):
+    """Mean motion (rev/day, rounded to the field) and eccentricity of an orbit."""
+    rp, ra = RE + perigee_km * 1e3, RE + apogee_km * 1e3
+    a = 0.5 * (rp + ra)
+    mnm = math.sqrt(MU / a**3) * DAY / (2.0 * math.pi)
+    return round(mnm, 8), (ra - rp) / (ra + rp)
+
+
+GTO_START = orbit_from_altitudes(250.0, 35786.0)
+
 # name, catalogue number, designator, inc, raan, ecc, argp, mea, mean motion (rev/day),
 # change of mean motion per day (rev/day^2, drag), B* term, days between sets, number of sets
 SATELLITES = [
@@ -75,15 +85,15 @@ SATELLITES = [
      14.57100000, 4.0e-6, 2.1e-5, 4.0, 6),
     ("SAMPLE MOLNIYA-3", 90003, "24903A", 63.4000, 330.0, 0.7210000, 270.0, 10.0,
      2.00600000, 0.0, 0.0, 6.0, 5),
-    ("SAMPLE GTO-4", 90004, "24904A", 27.0000, 45.0, 0.7300000, 178.0, 20.0,
-     2.25000000, 0.0, 0.0, 3.0, 7),
+    ("SAMPLE GTO-4", 90004, "24904A", 27.0000, 45.0, GTO_START[1], 178.0, 20.0,
+     GTO_START[0], 0.0, 0.0, 3.0, 7),
     ("SAMPLE GEO-5", 90005, "24905A", 0.0500, 85.0, 0.0002000, 200.0, 40.0,
      1.00270000, 0.0, 0.0, 7.0, 4),
 ]
 
-# Perigee-raising burns of the transfer orbit: (set index from which it applies, mean motion
-# in rev/day, eccentricity) after the burn.
-GTO_BURNS = {3: (1.60000000, 0.5600000), 5: (1.20000000, 0.3500000)}
+# Perigee-raising burns of the transfer orbit at apogee height: set index from which each
+# applies, and the mean motion and eccentricity after it.
+GTO_BURNS = {3: orbit_from_altitudes(9000.0, 35786.0), 5: orbit_from_altitudes(24000.0, 35786.0)}
 
 
 def element_sets(sat):
