@@ -148,6 +148,25 @@ def test_allocates_through_module_numpy_at_each_call(module_numpy):
     ]
 
 
+class FortranNumpy:
+    """Allocates Fortran-ordered results: the kernels must write through the result's strides."""
+
+    double = np.double
+
+    @staticmethod
+    def zeros(shape, dtype):
+        return np.zeros(shape, dtype=dtype, order="F")
+
+
+def test_results_are_written_through_their_strides(module_numpy):
+    a = np.array([[3.0, 4.0, 0.0], [1.0, -2.0, 2.0], [0.0, 0.0, 5.0]])
+    expected = normalize_array(a)
+    module_numpy(FortranNumpy)
+    got = normalize_array(a)
+    assert got.flags.f_contiguous and not got.flags.c_contiguous
+    np.testing.assert_array_equal(got, expected)
+
+
 def test_missing_module_numpy(monkeypatch):
     monkeypatch.delattr(quiver, "numpy")
     with pytest.raises(NameError, match="name 'numpy' is not defined"):
