@@ -130,7 +130,9 @@ Py_ssize_t count_doubles(std::string_view& f) {
 }  // namespace
 
 int View::acquire(PyObject* obj, int ndim, int record_doubles) {
-    if (PyObject_GetBuffer(obj, &buf_, PyBUF_RECORDS) < 0) return -1;
+    // Asked read-only first, so that the dimension and the layout are reported before the
+    // write access (a NumPy scalar record is a read-only buffer of no dimensions).
+    if (PyObject_GetBuffer(obj, &buf_, PyBUF_RECORDS_RO) < 0) return -1;
     held_ = true;
     if (buf_.ndim != ndim) {
         PyErr_Format(PyExc_ValueError, "Buffer has wrong number of dimensions (expected %d, got %d)",
@@ -152,6 +154,10 @@ int View::acquire(PyObject* obj, int ndim, int record_doubles) {
                          "but got format '%s' of %zd bytes",
                          record_doubles, record_doubles * 8, buf_.format ? buf_.format : "B",
                          buf_.itemsize);
+        return -1;
+    }
+    if (buf_.readonly) {
+        PyErr_SetString(PyExc_ValueError, "buffer source array is read-only");
         return -1;
     }
     return 0;
