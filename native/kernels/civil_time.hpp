@@ -16,14 +16,17 @@ inline constexpr double jd_unix_epoch = 2440587.5;
 /// The one int64 value that is not an instant: datetime64's NaT.
 inline constexpr std::int64_t not_a_time = std::numeric_limits<std::int64_t>::min();
 
-/// Floor division and its non-negative remainder (C++ `/` truncates toward zero).
+/// Floor division and its remainder with the sign of `b` (C++ `/` truncates toward zero).
+/// Neither multiplies back, so both hold over the whole int64 range.
 inline std::int64_t floor_div(std::int64_t a, std::int64_t b) noexcept {
     std::int64_t q = a / b;
     if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
     return q;
 }
 inline std::int64_t floor_mod(std::int64_t a, std::int64_t b) noexcept {
-    return a - floor_div(a, b) * b;
+    std::int64_t r = a % b;
+    if (r != 0 && ((r < 0) != (b < 0))) r += b;
+    return r;
 }
 
 struct CivilDate {
@@ -155,7 +158,7 @@ inline TimeStatus ns_from_jd(double jd, std::int64_t& out) noexcept {
 /// Julian date of an instant: whole days are added exactly, the fraction is rounded once.
 inline double jd_from_ns(std::int64_t ns) noexcept {
     const std::int64_t days = floor_div(ns, ns_per_day);
-    const std::int64_t rest = ns - days * ns_per_day;
+    const std::int64_t rest = floor_mod(ns, ns_per_day);
     return (jd_unix_epoch + static_cast<double>(days)) +
            static_cast<double>(rest) / static_cast<double>(ns_per_day);
 }
@@ -173,7 +176,7 @@ inline std::size_t format_iso(std::int64_t ns, int digits, char* buf) noexcept {
     if (2 * floor_mod(ns, unit) >= unit) ++q;
     const std::int64_t units_per_day = ns_per_day / unit;
     const std::int64_t days = floor_div(q, units_per_day);
-    std::int64_t tod = q - days * units_per_day;
+    std::int64_t tod = floor_mod(q, units_per_day);
     const std::int64_t units_per_second = ns_per_second / unit;
     const std::int64_t frac = tod % units_per_second;
     std::int64_t secs = tod / units_per_second;

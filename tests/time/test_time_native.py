@@ -7,7 +7,7 @@ from fractions import Fraction
 
 import numpy as np
 import pytest
-from hypothesis import given
+from hypothesis import example, given
 from hypothesis import strategies as st
 
 from orbivex.time.time import UTC, Time
@@ -62,6 +62,9 @@ class TestJulianDates:
         assert Time(jd, format="jd").jd == jd
 
     @given(st.integers(-(2**63) + 1, 2**63 - 1))
+    @example(-(2**63) + 1)
+    @example(2**63 - 1)
+    @example(-1)
     def test_jd_of_nanoseconds_within_one_ulp(self, ns):
         jd = Time(ns).jd
         exact = Fraction(ns, NS_PER_DAY) + Fraction(2440587.5)
