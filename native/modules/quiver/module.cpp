@@ -77,15 +77,15 @@ int input_rows(const char* func, PyObject* a, Buffer& buf, Rows& rows) noexcept 
 Ref zeros(PyObject* shape) noexcept {
     Ref key = Ref::steal(PyUnicode_FromString("numpy"));
     if (!key) return {};
-    PyObject* np = PyDict_GetItemWithError(quiver_globals, key.get());  // borrowed
+    // Owned: attribute lookups may run code that rebinds the module's `numpy`.
+    Ref np = Ref::borrow(PyDict_GetItemWithError(quiver_globals, key.get()));
     if (!np) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_NameError, "name 'numpy' is not defined");
         return {};
     }
-    Ref np_ref = Ref::borrow(np);  // the globals may change while zeros runs
-    Ref fn = Ref::steal(PyObject_GetAttrString(np, "zeros"));
+    Ref fn = Ref::steal(PyObject_GetAttrString(np.get(), "zeros"));
     if (!fn) return {};
-    Ref dtype = Ref::steal(PyObject_GetAttrString(np, "double"));
+    Ref dtype = Ref::steal(PyObject_GetAttrString(np.get(), "double"));
     if (!dtype) return {};
     Ref kwnames = Ref::steal(Py_BuildValue("(ss)", "shape", "dtype"));
     if (!kwnames) return {};
