@@ -163,6 +163,24 @@ class TestConversions:
         np.testing.assert_array_equal(a.datetime64, np.array(["2024-03-01", "2000-01-01"], "M8[ns]"))
         assert Time(np.datetime64("2024-03-01T12", "h")) == Time("2024-03-01T12:00")
         assert Time(t.datetime64) == t
+        strided = np.array(["2024-01-01", "2000-01-01", "2024-03-01"], dtype="M8[D]")[::-2]
+        np.testing.assert_array_equal(Time(strided).datetime64, strided.astype("M8[ns]"))
+        last = np.datetime64("2262-04-11T23:47:16", "s")
+        assert Time(last).int64 == int(last.astype(np.int64)) * 10**9
+
+    @pytest.mark.parametrize(
+        "value",
+        [
+            np.datetime64("3000-01-01"),
+            np.datetime64("1500", "Y"),
+            np.datetime64("2262-04-11T23:47:17", "s"),
+            np.array(["2024-01-01", "3000-01-01"], dtype="M8[D]"),
+        ],
+    )
+    def test_datetime64_outside_the_nanosecond_range(self, value):
+        # NumPy's own cast to nanoseconds would wrap these around.
+        with pytest.raises(ValueError, match="datetime64 value is outside the nanosecond range"):
+            Time(value)
 
     @pytest.mark.parametrize(
         "value, iso",

@@ -208,6 +208,35 @@ int read_jd_array(PyArrayObject* a, Instants& out) {
     return finish(std::move(array), out);
 }
 
+// NumPy's datetime64 casts wrap around silently on overflow. A cast to nanoseconds from a unit
+// no finer than that must come back unchanged; 1 when it does not, 0 when it does, -1 on error.
+int cast_overflowed(PyArrayObject* original, PyArrayObject* ns) {
+    Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
+    if (!numpy) return -1;
+    Ref meta = Ref::steal(PyObject_CallMethod(numpy.get(), "datetime_data", "O",
+                                              reinterpret_cast<PyObject*>(PyArray_DESCR(original))));
+    if (!meta) return -1;
+    PyObject* unit = PyTuple_Check(meta.get()) && PyTuple_GET_SIZE(meta.get()) == 2
+                         ? PyTuple_GET_ITEM(meta.get(), 0)
+                         : nullptr;
+    if (!unit || !PyUnicode_Check(unit)) {
+        PyErr_SetString(PyExc_TypeError, "Time: numpy.datetime_data gave no unit");
+        return -1;
+    }
+    for (const char* finer : {"ps", "fs", "as"}) {
+        if (PyUnicode_CompareWithASCIIString(unit, finer) == 0) return 0;  // cannot overflow
+    }
+    PyArray_Descr* descr = PyArray_DESCR(original);
+    Py_INCREF(descr);  // stolen by the cast
+    Ref back = Ref::steal(PyArray_CastToType(ns, descr, 0));
+    Ref same = Ref::steal(PyArray_FROMANY(reinterpret_cast<PyObject*>(original), NPY_NOTYPE, 0, 0,
+                                          NPY_ARRAY_CARRAY_RO));
+    if (!back || !same) return -1;
+    const auto* b = reinterpret_cast<PyArrayObject*>(back.get());
+    return std::memcmp(PyArray_DATA(b), PyArray_DATA(reinterpret_cast<PyArrayObject*>(same.get())),
+                       sizeof(std::int64_t) * static_cast<size_t>(PyArray_SIZE(b))) != 0;
+}
+
 int read_ndarray(ctime_state* st, PyArrayObject* a, Format format, Instants& out) {
     if (PyArray_NDIM(a) > 1) {
         PyErr_Format(PyExc_ValueError,
@@ -222,6 +251,13 @@ int read_ndarray(ctime_state* st, PyArrayObject* a, Format format, Instants& out
         Ref cast = Ref::steal(PyArray_CastToType(a, st->ns_descr, 0));
         if (!cast) return -1;
         auto* ca = reinterpret_cast<PyArrayObject*>(cast.get());
+        const int overflowed = cast_overflowed(a, ca);
+        if (overflowed != 0) {
+            if (overflowed > 0)
+                PyErr_Format(PyExc_ValueError, "Time: a datetime64 value is outside the "
+                             "nanosecond range %s", range_text);
+            return -1;
+        }
         npy_intp dims[1] = {PyArray_SIZE(ca)};
         Ref array = Ref::steal(PyArray_SimpleNew(PyArray_NDIM(ca), dims, NPY_INT64));
         if (!array) return -1;
