@@ -1,0 +1,121 @@
+"""A Cython consumer cimports TLE and ELSET through tle.pxd: reads their fields, calls the
+virtual operations and overrides parse_line2 in a cdef subclass."""
+
+import math
+
+import numpy as np
+import pytest
+
+from orbivex.propagators.analytical.sgp4.tle import ELSET, TLE
+from tests.cython_build import build_consumer
+
+from .tle_lines import L1, L2, line1
+
+CONSUMER = '''
+from libc.string cimport strncpy
+from orbivex.propagators.analytical.sgp4.tle cimport TLE, ELSET
+
+def sizes():
+    return sizeof(TLE), sizeof(ELSET)
+
+def fields(TLE t):
+    return {
+        "line1": t._line1.decode("ascii"), "line2": t._line2.decode("ascii"),
+        "strict_validation": t.strict_validation, "satno": t._satno.decode("ascii"),
+        "epoch": t.epoch, "inc": t.inc, "raa": t.raa, "ecc": t.ecc, "mea": t.mea,
+        "arp": t.arp, "mnm": t.mnm, "sma": t.sma, "orp": t.orp, "eca": t.eca, "tra": t.tra,
+        "pge": t.pge, "apg": t.apg,
+    }
+
+def elset_fields(ELSET e):
+    return {
+        "epoch": e.epoch, "satno": e._satno, "elements": e.elements, "ecc": e._ecc,
+        "sma": e._sma, "inc": e._inc, "raa": e._raa, "arp": e._arp, "tra": e._tra,
+        "mnm": e._mnm, "orp": e._orp, "eca": e._eca, "mea": e._mea, "pge": e._pge,
+        "apg": e._apg,
+    }
+
+def reparse(TLE t, bytes new_line2):
+    """Writes a new line 2 into the record and calls the object's own parse_line2."""
+    strncpy(t._line2, new_line2, 69)
+    t._line2[69] = 0
+    t.parse_line2()
+    return t.inc
+
+cdef class Doubled(TLE):
+    """Doubles the inclination and the mean motion read from line 2."""
+    cdef void parse_line2(self):
+        TLE.parse_line2(self)
+        self.inc = 2.0 * self.inc
+        self.mnm = 2.0 * self.mnm
+
+cdef class Refusing(TLE):
+    cdef void parse_line1(self):
+        raise ValueError("line 1 refused")
+'''
+
+
+@pytest.fixture(scope="module")
+def consumer(tmp_path_factory):
+    return build_consumer(tmp_path_factory.mktemp("tle_consumer"), "tle_consumer", CONSUMER)
+
+
+def test_layout_is_what_cython_derives(consumer):
+    # The import passed Cython's size checks; the structs it derived match the types exactly.
+    assert consumer.sizes() == (TLE.__basicsize__, ELSET.__basicsize__)
+
+
+@pytest.mark.parametrize(
+    "lines", [(L1, L2), (line1(satno="A12 "), L2[:40]), ("", "x"), (L1 + " trailing", L2)]
+)
+def test_fields_read_directly_equal_the_properties(consumer, lines):
+    t = TLE(*lines)
+    f = consumer.fields(t)
+    assert f.pop("line1") == t.line1 and f.pop("line2") == t.line2
+    assert f.pop("strict_validation") == 0
+    assert f.pop("satno") == t.line1[2:7]
+    assert f.pop("epoch") is t.epoch
+    for name, value in f.items():
+        prop = getattr(t, name)
+        assert value == prop or (math.isnan(value) and math.isnan(prop)), name
+
+
+def test_elset_fields(consumer):
+    tles = [TLE(line1(day="101.5"), L2), TLE(L1, L2)]
+    e = ELSET(*tles)
+    f = consumer.elset_fields(e)
+    assert f.pop("epoch") is e.epoch and f.pop("satno") == 25544
+    assert f.pop("elements") == [tles[1], tles[0]]
+    for name, stored in f.items():
+        view = getattr(e, name)
+        assert type(stored) is np.ndarray and stored is not view
+        assert np.shares_memory(stored, view) and stored.tolist() == view.tolist(), name
+
+
+def test_virtual_call_through_the_table(consumer):
+    t = TLE(L1, L2)
+    other = "2 25544  10.0000" + L2[16:]
+    assert consumer.reparse(t, other.encode()) == TLE(L1, other).inc
+    assert t.line2 == other
+
+
+def test_override_takes_effect_during_construction(consumer):
+    plain = TLE(L1, L2)
+    doubled = consumer.Doubled(L1, L2)
+    assert doubled.inc == 2.0 * plain.inc and doubled.mnm == 2.0 * plain.mnm
+    assert doubled.raa == plain.raa
+    # Derived elements come from what the override stored.
+    assert doubled.sma != plain.sma and doubled.sma < plain.sma
+    assert doubled.orp == pytest.approx(plain.orp / 2.0, rel=1e-12)
+
+    class FromPython(consumer.Doubled):
+        pass
+
+    assert FromPython(L1, L2).inc == doubled.inc
+    e = ELSET(doubled, TLE(line1(day="99.5"), L2))
+    assert e.inc.tolist() == [plain.inc, doubled.inc]
+
+
+def test_an_override_that_raises_ends_construction(consumer):
+    with pytest.raises(ValueError, match="line 1 refused"):
+        consumer.Refusing(L1, L2)
