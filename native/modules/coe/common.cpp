@@ -21,14 +21,20 @@ PyObject* global(PyObject* module, PyObject* key) {
     return Py_XNewRef(value);
 }
 
-bool numbers_untouched(PyObject* module, const coe_state* st) {
-    PyObject* numbers = PyDict_GetItemWithError(PyModule_GetDict(module), st->key_numbers);
+bool numbers_untouched_lookup(PyObject* module, coe_state* st) {
+    PyObject* globals = PyModule_GetDict(module);
+    PyObject* numbers = PyDict_GetItemWithError(globals, st->key_numbers);
     if (numbers != st->numbers) return false;
-    PyObject* real = PyDict_GetItemWithError(PyModule_GetDict(numbers), st->key_real);
-    return real == st->real;  // a lookup error leaves NULL here and is retried the slow way
+    PyObject* numbers_dict = PyModule_GetDict(numbers);
+    PyObject* real = PyDict_GetItemWithError(numbers_dict, st->key_real);
+    if (real != st->real) return false;  // a lookup error leaves NULL: retried the slow way
+    st->globals_version = dict_version(globals);
+    st->numbers_version = dict_version(numbers_dict);
+    st->versions_known = true;
+    return true;
 }
 
-int is_real(PyObject* module, const coe_state* st, PyObject* x) {
+int is_real(PyObject* module, coe_state* st, PyObject* x) {
     if ((PyFloat_CheckExact(x) || PyLong_CheckExact(x)) && numbers_untouched(module, st))
         return 1;
     if (PyErr_Occurred()) PyErr_Clear();  // from the probe only; the slow path asks again

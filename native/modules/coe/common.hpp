@@ -2,6 +2,7 @@
 #pragma once
 #include <Python.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "support/function.hpp"
@@ -32,6 +33,10 @@ struct coe_state {
     PyObject* three_tuple;   // (3,)
     PyObject* row_shape;     // (1, 3)
     bool assertions;         // builtins __debug__ at import
+    // Versions of the coe and `numbers` module dicts when the names were last found untouched.
+    uint64_t globals_version;
+    uint64_t numbers_version;
+    bool versions_known;
 };
 
 inline coe_state* state_of(PyObject* module) {
@@ -42,12 +47,30 @@ inline coe_state* state_of(PyObject* module) {
 /// has it). New reference or NULL.
 PyObject* global(PyObject* module, PyObject* key);
 
-/// 1 when the module-level `numbers` is the real module and its `Real` the real class: then an
-/// exact float or int is a scalar without asking isinstance.
-bool numbers_untouched(PyObject* module, const coe_state* st);
+/// Version tag of a dict: changes whenever the dict is modified (deprecated since 3.12, still
+/// maintained through 3.13, which is as far as this build goes).
+inline uint64_t dict_version(PyObject* dict) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#pragma GCC diagnostic pop
+}
+
+/// The lookup behind numbers_untouched, for when a dict changed since the last one.
+bool numbers_untouched_lookup(PyObject* module, coe_state* st);
+
+/// True when the module-level `numbers` is the real module and its `Real` the real class: then
+/// an exact float or int is a scalar without asking isinstance. Two version reads when neither
+/// dict changed since the last look (the scalar call's cost is dominated by this test).
+inline bool numbers_untouched(PyObject* module, coe_state* st) {
+    if (st->versions_known && dict_version(PyModule_GetDict(module)) == st->globals_version &&
+        dict_version(PyModule_GetDict(st->numbers)) == st->numbers_version)
+        return true;
+    return numbers_untouched_lookup(module, st);
+}
 
 /// isinstance(x, numbers.Real) with `numbers` looked up now. 1, 0, or -1 with an error.
-int is_real(PyObject* module, const coe_state* st, PyObject* x);
+int is_real(PyObject* module, coe_state* st, PyObject* x);
 
 /// Raises the module's own failed assertion (no message) unless `ok` (1); passes errors (-1).
 int check_assertion(int ok);

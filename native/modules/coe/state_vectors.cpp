@@ -127,7 +127,7 @@ int fill_elements(const View& out, Py_ssize_t n, PyObject* r, PyObject* v, doubl
 }
 
 PyObject* coe_from_sv_impl(PyObject* module, PyObject* const* argv) {
-    const coe_state* st = state_of(module);
+    coe_state* st = state_of(module);
     double gm;
     if (to_double(argv[2], gm) < 0) return nullptr;
     Ref r = Ref::borrow(argv[0]);
@@ -161,7 +161,7 @@ PyObject* coe_from_sv_impl(PyObject* module, PyObject* const* argv) {
 }
 
 PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) {
-    const coe_state* st = state_of(module);
+    coe_state* st = state_of(module);
     PyObject* coe = argv[0];
     double gm;
     if (to_double(argv[1], gm) < 0) return nullptr;
