@@ -94,10 +94,13 @@ bool direct_rows(PyObject* obj, Py_ssize_t rows) {
     return PyArray_DIM(a, 0) >= rows && PyArray_DIM(a, 1) >= 3;
 }
 
-inline double load(const char* base, Py_ssize_t i, Py_ssize_t j, const npy_intp* strides) {
-    double x;
-    std::memcpy(&x, base + i * strides[0] + j * strides[1], sizeof x);
-    return x;
+// Copies a local 3-vector into a row whose components lie `step` bytes apart.
+inline void store_row(char* row, Py_ssize_t step, const double* x) {
+    for (int j = 0; j < 3; ++j) std::memcpy(row + j * step, &x[j], sizeof(double));
+}
+
+inline void load_row(const char* row, Py_ssize_t step, double* x) {
+    for (int j = 0; j < 3; ++j) std::memcpy(&x[j], row + j * step, sizeof(double));
 }
 
 int fill_elements(const View& out, Py_ssize_t n, PyObject* r, PyObject* v, double gm) {
@@ -105,23 +108,36 @@ int fill_elements(const View& out, Py_ssize_t n, PyObject* r, PyObject* v, doubl
         PyErr_SetString(PyExc_IndexError, "Out of bounds on buffer access (axis 0)");
         return -1;
     }
-    const bool direct = direct_rows(r, n) && direct_rows(v, n);
-    auto* ra = reinterpret_cast<PyArrayObject*>(r);
-    auto* va = reinterpret_cast<PyArrayObject*>(v);
-    for (Py_ssize_t i = 0; i < n; ++i) {
+    char* dst = out.at(0);
+    const Py_ssize_t dst_step = out.stride();
+    if (n > 0 && direct_rows(r, n) && direct_rows(v, n)) {
+        auto* ra = reinterpret_cast<PyArrayObject*>(r);
+        auto* va = reinterpret_cast<PyArrayObject*>(v);
+        const char* rp = PyArray_BYTES(ra);
+        const char* vp = PyArray_BYTES(va);
+        const npy_intp r0 = PyArray_STRIDE(ra, 0), r1 = PyArray_STRIDE(ra, 1);
+        const npy_intp v0 = PyArray_STRIDE(va, 0), v1 = PyArray_STRIDE(va, 1);
+        for (Py_ssize_t i = 0; i < n; ++i, rp += r0, vp += v0, dst += dst_step) {
+            double lr[3], lv[3];
+            load_row(rp, r1, lr);
+            load_row(vp, v1, lv);
+            COE_t rec;
+            k::coe_from_sv(lr, lv, gm, &rec, LoopEnv{});
+            if (PyErr_Occurred()) return -1;
+            std::memcpy(dst, &rec, sizeof rec);
+        }
+        return 0;
+    }
+    for (Py_ssize_t i = 0; i < n; ++i, dst += dst_step) {
         double lr[3], lv[3];
         for (Py_ssize_t j = 0; j < 3; ++j) {
-            if (direct) {
-                lr[j] = load(PyArray_BYTES(ra), i, j, PyArray_STRIDES(ra));
-                lv[j] = load(PyArray_BYTES(va), i, j, PyArray_STRIDES(va));
-            } else if (item2_to_double(r, i, j, lr[j]) < 0 || item2_to_double(v, i, j, lv[j]) < 0) {
+            if (item2_to_double(r, i, j, lr[j]) < 0 || item2_to_double(v, i, j, lv[j]) < 0)
                 return -1;
-            }
         }
         COE_t rec;
         k::coe_from_sv(lr, lv, gm, &rec, LoopEnv{});
         if (PyErr_Occurred()) return -1;
-        std::memcpy(out.at(i), &rec, sizeof rec);
+        std::memcpy(dst, &rec, sizeof rec);
     }
     return 0;
 }
@@ -191,15 +207,18 @@ PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) {
             PyErr_SetString(PyExc_IndexError, "Out of bounds on buffer access (axis 0)");
             return nullptr;
         }
-        for (Py_ssize_t i = 0; i < n; ++i) {
+        const char* src = records.at(0);
+        char* rp = rv.at(0);
+        char* vp = vv.at(0);
+        const Py_ssize_t src_step = records.stride(), r0 = rv.stride(0), r1 = rv.stride(1);
+        const Py_ssize_t v0 = vv.stride(0), v1 = vv.stride(1);
+        for (Py_ssize_t i = 0; i < n; ++i, src += src_step, rp += r0, vp += v0) {
             COE_t rec;
-            std::memcpy(&rec, records.at(i), sizeof rec);
+            std::memcpy(&rec, src, sizeof rec);
             double lr[3], lv[3];
             k::sv_from_coe(rec, gm, lr, lv);
-            for (Py_ssize_t j = 0; j < 3; ++j) {
-                std::memcpy(rv.at(i, j), &lr[j], sizeof(double));
-                std::memcpy(vv.at(i, j), &lv[j], sizeof(double));
-            }
+            store_row(rp, r1, lr);
+            store_row(vp, v1, lv);
         }
     }
     Ref ra = Ref::steal(call_numpy(module, st, st->str_asarray, r.get()));
