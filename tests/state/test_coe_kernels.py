@@ -62,6 +62,8 @@ K = {
 }
 c_coe_from_sv = bind_function(COE, "c_coe_from_sv", SV_TO_COE, None, P, P, D,
                               ctypes.POINTER(COE_t), gil=True)
+c_coe_from_sv_nogil = bind_function(COE, "c_coe_from_sv", SV_TO_COE, None, P, P, D,
+                                    ctypes.POINTER(COE_t))
 c_sv_from_coe = bind_function(COE, "c_sv_from_coe", COE_TO_SV, None, COE_t, D, P, P)
 
 REF = {name: getattr(R, name[2:]) for name in K}
@@ -288,6 +290,14 @@ def test_state_vector_table(r, v, gm, expected):
     for g, e in zip(got, expected):
         if e is not None:
             assert bits(g) == bits(e)
+
+
+def test_state_vector_entry_without_the_lock():
+    out = COE_t()
+    c_coe_from_sv_nogil(vec(7e6, 1e5, 3e4), vec(10.0, 7500.0, 900.0), 3.986004418e14,
+                        ctypes.byref(out))
+    got = [getattr(out, n) for n, _ in COE_t._fields_]
+    assert got == list(from_sv((7e6, 1e5, 3e4), (10.0, 7500.0, 900.0), 3.986004418e14))
 
 
 def test_retrograde_equatorial_takes_the_general_node_path():

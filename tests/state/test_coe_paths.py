@@ -128,6 +128,16 @@ def test_rebound_numpy_allocates_and_converts(monkeypatch):
     got = coe.orp_from_sma(np.array([7000000, 8000000]))
     assert seen == ["zeros_like", "asarray"]
     assert bits(got) == bits([coe.orp_from_sma(7e6), coe.orp_from_sma(8e6)])
+    # A result shorter than the loop over x.shape[0] is never written past its end; a longer
+    # one makes the anomaly loop read past the end of its input.
+    monkeypatch.setattr(coe, "numpy", types.SimpleNamespace(zeros_like=lambda x: np.zeros(1),
+                                                            asarray=np.asarray))
+    with pytest.raises(IndexError, match="Out of bounds on buffer access"):
+        coe.orp_from_sma(np.array([7e6, 8e6]))
+    monkeypatch.setattr(coe, "numpy", types.SimpleNamespace(zeros_like=lambda x: np.zeros(3),
+                                                            asarray=np.asarray))
+    with pytest.raises(IndexError):
+        coe.eca_from_mea(np.array([1.0, 2.0]), 0.1)
     monkeypatch.undo()
     monkeypatch.setattr(np, "zeros_like", lambda x: np.zeros(len(x), np.float32))
     with pytest.raises(ValueError):  # the real module's function as it is now
