@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace orbivex::kern {
@@ -56,9 +57,46 @@ inline int tle_atoi(const char* text) noexcept {
     return static_cast<int>(v);
 }
 
+/// Decimal text [blanks][sign]digits[.digits] with at most 15 significant digits and at most 22
+/// after the point, converted as m / 10^k: both are exact doubles, so the one division rounds
+/// correctly and the result is strtod's (Clinger's fast path). False for any other text.
+inline bool tle_fast_decimal(const char* text, double* out) noexcept {
+    static constexpr double pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    std::uint64_t m = 0;
+    int significant = 0, after_point = 0;
+    bool any_digit = false, point = false;
+    for (;; ++p) {
+        if (*p >= '0' && *p <= '9') {
+            any_digit = true;
+            if (m != 0 || *p != '0') {
+                if (++significant > 15) return false;
+                m = m * 10 + static_cast<std::uint64_t>(*p - '0');
+            }
+            if (point && ++after_point > 22) return false;
+        } else if (*p == '.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    // No digits (INF, NAN, nothing), an exponent or a hexadecimal prefix: strtod's business.
+    if (!any_digit || *p == 'e' || *p == 'E' || *p == 'x' || *p == 'X') return false;
+    const double v = static_cast<double>(m) / pow10[after_point];
+    *out = negative ? -v : v;
+    return true;
+}
+
 /// atof's rules in the C locale: the full strtod grammar (blanks, sign, decimal and hexadecimal
 /// forms, INF, NAN), the longest valid prefix, 0.0 for none.
 inline double tle_atof(const char* text) noexcept {
+    double v;
+    if (tle_fast_decimal(text, &v)) return v;
     const locale_t loc = tle_c_locale();
     return loc ? strtod_l(text, nullptr, loc) : strtod(text, nullptr);
 }

@@ -6,6 +6,8 @@ import locale
 import math
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from orbivex.propagators.analytical.sgp4.tle import TLE
 from orbivex.time.time import Time
@@ -264,3 +266,34 @@ def test_a_decimal_comma_locale_changes_nothing():
         assert t.epoch.int64 == reference.epoch.int64
     finally:
         locale.setlocale(locale.LC_ALL, saved)
+
+
+FIELD_CHARS = "0123456789" * 3 + "  ..+-eExXpP\tAIN_"
+
+
+@settings(max_examples=400, deadline=None)
+@given(
+    inc=st.text(FIELD_CHARS, min_size=8, max_size=8),
+    ecc=st.text(FIELD_CHARS, min_size=7, max_size=7),
+    mnm=st.text(FIELD_CHARS, min_size=11, max_size=11),
+)
+def test_fields_convert_as_the_c_library_does(inc, ecc, mnm):
+    text = line2(inc=inc, ecc=ecc, mnm=mnm).upper().strip()
+    t = TLE(L1, text)
+    got = [t.inc, t.ecc, t.mnm]
+    want = [c_atof(text[8:16]) * units.deg, c_atof("." + text[26:33]),
+            (c_atof(text[52:63]) * units.rev) / units.day]
+    for g, w in zip(got, want):
+        assert g == w or (math.isnan(g) and math.isnan(w)), (text, got, want)
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.text("0123456789" * 2 + " +-_A\t", min_size=5, max_size=5))
+def test_satno_follows_int(field):
+    stripped = field.strip()
+    try:
+        expected = int(stripped)
+    except ValueError:
+        expected = stripped
+    satno = TLE(line1(satno=field), L2).satno
+    assert satno == expected and type(satno) is type(expected)

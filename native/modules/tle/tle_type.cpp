@@ -1,7 +1,7 @@
 // The TLE type: construction, line parsing, derived elements, properties and GC.
 #include <Python.h>
 
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 
 #include "kernels/tle_fields.hpp"
@@ -26,8 +26,8 @@ void TLE_parse_line1(TLEObject* self) {
     tle_state* st = state_of(Py_TYPE(self));
     if (!st) return;
     char year[16];
-    const int len = std::snprintf(year, sizeof year, "%d", f.year);
-    Ref text = Ref::steal(PyUnicode_FromStringAndSize(year, len));
+    const auto written = std::to_chars(year, year + sizeof year, f.year);
+    Ref text = Ref::steal(PyUnicode_FromStringAndSize(year, written.ptr - year));
     if (!text) return;
     Ref start = Ref::steal(PyObject_CallOneArg(st->Time, text.get()));
     if (!start) return;
@@ -189,9 +189,19 @@ PyObject* TLE_get_line2(PyObject* self, void*) noexcept {
     return decode(as_tle(self)->_line2, sizeof as_tle(self)->_line2);
 }
 
-// The catalogue number as int(text) converts it, or the stripped text when that fails.
+// The catalogue number as int(text) converts the stripped text, or that text when int() refuses
+// it. Blanks around plain digits, the usual field, are handled here; anything else by Python.
 PyObject* TLE_get_satno(PyObject* self, void*) noexcept {
-    Ref raw = Ref::steal(decode(as_tle(self)->_satno, sizeof as_tle(self)->_satno));
+    const char* field = as_tle(self)->_satno;
+    size_t begin = 0, end = strnlen(field, sizeof as_tle(self)->_satno);
+    while (begin < end && field[begin] == ' ') ++begin;
+    while (end > begin && field[end - 1] == ' ') --end;
+    long value = 0;
+    size_t i = begin;
+    for (; i < end && field[i] >= '0' && field[i] <= '9'; ++i) value = value * 10 + (field[i] - '0');
+    if (begin < end && i == end) return PyLong_FromLong(value);
+
+    Ref raw = Ref::steal(decode(field, sizeof as_tle(self)->_satno));
     if (!raw) return nullptr;
     Ref text = Ref::steal(PyObject_CallMethod(raw.get(), "strip", nullptr));
     if (!text) return nullptr;
