@@ -25,7 +25,6 @@ double loop_mea_from_tra(double t, double e) { return k::mea_from_tra(t, e, Loop
 struct Operand {
     PyObject* obj;
     bool array;
-    bool fast = false;
     double value = 0.0;
     const char* data = nullptr;
     Py_ssize_t stride = 0;
@@ -37,7 +36,6 @@ struct Operand {
         return PyArray_DIM(reinterpret_cast<PyArrayObject*>(obj), 0) >= n;
     }
     int make_fast() {
-        fast = true;
         if (!array) return to_double(obj, value);
         auto* a = reinterpret_cast<PyArrayObject*>(obj);
         data = static_cast<const char*>(PyArray_DATA(a));
