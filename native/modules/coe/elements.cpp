@@ -160,7 +160,7 @@ PyObject* array_result(PyObject* module, const coe_state* st, PyObject* like, Op
 
 /// sma_from_orp and friends: one scalar-or-array argument and one scalar GM.
 template <Kernel K>
-PyObject* size_impl(PyObject* module, PyObject* const* argv) {
+PyObject* size_impl(PyObject* module, PyObject* const* argv) noexcept {
     coe_state* st = state_of(module);
     PyObject* x = argv[0];
     PyObject* gm = argv[1];
@@ -176,7 +176,7 @@ PyObject* size_impl(PyObject* module, PyObject* const* argv) {
 
 /// eca_from_mea and friends: anomaly and eccentricity, each a scalar or an array.
 template <Kernel K, bool CanFail>
-PyObject* anomaly_impl(PyObject* module, PyObject* const* argv) {
+PyObject* anomaly_impl(PyObject* module, PyObject* const* argv) noexcept {
     coe_state* st = state_of(module);
     PyObject* a = argv[0];
     PyObject* b = argv[1];

@@ -27,52 +27,52 @@ namespace k = kern::coe;
 
 double two_pi_variable = 0.0;  // `_2pi`, set during import
 
-double c_orp_from_sma(const double sma, double GM) { return k::orp_from_sma(sma, GM); }
-double c_sma_from_orp(const double orp, double GM) { return k::sma_from_orp(orp, GM); }
-double c_mnm_from_sma(const double sma, double GM) { return k::mnm_from_sma(sma, GM); }
-double c_sma_from_mnm(const double mnm, double GM) { return k::sma_from_mnm(mnm, GM); }
-double c_eca_from_mea(const double mea, const double ecc) { return k::eca_from_mea(mea, ecc); }
-double c_mea_from_eca(const double eca, const double ecc) { return k::mea_from_eca(eca, ecc); }
-double c_eca_from_tra(const double tra, const double ecc) {
+double c_orp_from_sma(const double sma, double GM) noexcept { return k::orp_from_sma(sma, GM); }
+double c_sma_from_orp(const double orp, double GM) noexcept { return k::sma_from_orp(orp, GM); }
+double c_mnm_from_sma(const double sma, double GM) noexcept { return k::mnm_from_sma(sma, GM); }
+double c_sma_from_mnm(const double mnm, double GM) noexcept { return k::sma_from_mnm(mnm, GM); }
+double c_eca_from_mea(const double mea, const double ecc) noexcept { return k::eca_from_mea(mea, ecc); }
+double c_mea_from_eca(const double eca, const double ecc) noexcept { return k::mea_from_eca(eca, ecc); }
+double c_eca_from_tra(const double tra, const double ecc) noexcept {
     return k::eca_from_tra(tra, ecc, ExportEnv{});
 }
-double c_tra_from_eca(const double eca, const double ecc) {
+double c_tra_from_eca(const double eca, const double ecc) noexcept {
     return k::tra_from_eca(eca, ecc, ExportEnv{});
 }
-double c_tra_from_mea(const double mea, const double ecc) {
+double c_tra_from_mea(const double mea, const double ecc) noexcept {
     return k::tra_from_mea(mea, ecc, ExportEnv{});
 }
-double c_mea_from_tra(const double tra, const double ecc) {
+double c_mea_from_tra(const double tra, const double ecc) noexcept {
     return k::mea_from_tra(tra, ecc, ExportEnv{});
 }
-double c_pge_from_sma_ecc(const double a, const double e, const double Re) {
+double c_pge_from_sma_ecc(const double a, const double e, const double Re) noexcept {
     return k::pge_from_sma_ecc(a, e, Re);
 }
-double c_apg_from_sma_ecc(const double a, const double e, const double Re) {
+double c_apg_from_sma_ecc(const double a, const double e, const double Re) noexcept {
     return k::apg_from_sma_ecc(a, e, Re);
 }
-double c_sma_from_pge_apg(const double p, const double q, const double Re) {
+double c_sma_from_pge_apg(const double p, const double q, const double Re) noexcept {
     return k::sma_from_pge_apg(p, q, Re);
 }
-double c_sma_from_ecc_pge(const double e, const double p, const double Re) {
+double c_sma_from_ecc_pge(const double e, const double p, const double Re) noexcept {
     return k::sma_from_ecc_pge(e, p, Re);
 }
-double c_sma_from_ecc_apg(const double e, const double q, const double Re) {
+double c_sma_from_ecc_apg(const double e, const double q, const double Re) noexcept {
     return k::sma_from_ecc_apg(e, q, Re);
 }
-double c_ecc_from_pge_apg(const double p, const double q, const double Re) {
+double c_ecc_from_pge_apg(const double p, const double q, const double Re) noexcept {
     return k::ecc_from_pge_apg(p, q, Re);
 }
-double c_ecc_from_sma_pge(const double a, const double p, const double Re) {
+double c_ecc_from_sma_pge(const double a, const double p, const double Re) noexcept {
     return k::ecc_from_sma_pge(a, p, Re);
 }
-double c_ecc_from_sma_apg(const double a, const double q, const double Re) {
+double c_ecc_from_sma_apg(const double a, const double q, const double Re) noexcept {
     return k::ecc_from_sma_apg(a, q, Re);
 }
-void c_coe_from_sv(double* r, double* v, const double GM, COE_t* coe) {
+void c_coe_from_sv(double* r, double* v, const double GM, COE_t* coe) noexcept {
     k::coe_from_sv(r, v, GM, coe, ExportEnv{});
 }
-void c_sv_from_coe(const COE_t coe, const double GM, double* r, double* v) {
+void c_sv_from_coe(const COE_t coe, const double GM, double* r, double* v) noexcept {
     k::sv_from_coe(coe, GM, r, v);
 }
 
@@ -263,7 +263,7 @@ PyObject* earth_gm_defaults(PyObject* earth, bool as_float) {
     return PyTuple_Pack(1, gm.get());
 }
 
-int coe_exec(PyObject* module) {
+int coe_exec(PyObject* module) noexcept {
     coe_state* st = state_of(module);
     if (init_state(st) < 0) return -1;
     const int debug = py::debug_enabled();

@@ -142,7 +142,7 @@ int fill_elements(const View& out, Py_ssize_t n, PyObject* r, PyObject* v, doubl
     return 0;
 }
 
-PyObject* coe_from_sv_impl(PyObject* module, PyObject* const* argv) {
+PyObject* coe_from_sv_impl(PyObject* module, PyObject* const* argv) noexcept {
     coe_state* st = state_of(module);
     double gm;
     if (to_double(argv[2], gm) < 0) return nullptr;
@@ -176,7 +176,7 @@ PyObject* coe_from_sv_impl(PyObject* module, PyObject* const* argv) {
     return call_numpy(module, st, st->str_asarray, result.get());
 }
 
-PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) {
+PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) noexcept {
     coe_state* st = state_of(module);
     PyObject* coe = argv[0];
     double gm;

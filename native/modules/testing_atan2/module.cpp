@@ -21,7 +21,7 @@ struct testing_state {
 // The one live module's state; the exported function has no other way to reach it.
 testing_state* live = nullptr;
 
-double atan2_asymmetric(const double y, const double x) {
+double atan2_asymmetric(const double y, const double x) noexcept {
     testing_state* st = live;
     if (!st) return kern::atan2_asymmetric(y, x);
     ++st->calls;
