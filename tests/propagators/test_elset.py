@@ -271,3 +271,20 @@ def test_many_element_sets():
     e = ELSET(*tles)
     assert e.size == 300
     assert np.all(np.diff(e.epoch.int64) > 0)
+
+
+def test_satellite_numbers_compare_as_values():
+    # Different fields, one number: one satellite.
+    e = ELSET(tle_at(100.5, satno="00005"), tle_at(101.5, satno="    5"), tle_at(102.5, satno="5    "))
+    assert e.satno == 5
+
+    class Sub(TLE):
+        pass
+
+    mixed = ELSET(tle_at(100.5), Sub(line1(day="101.5"), L2), tle_at(102.5))
+    assert mixed.satno == 25544
+    # A second number anywhere in the run is found, also between repeats of the first.
+    for order in ([1, 1, 2, 1], [2, 1, 1, 1], [1, 1, 1, 2]):
+        tles = [tle_at(100.5 + k, satno=f"{s:05d}") for k, s in enumerate(order)]
+        with pytest.raises(AssertionError):
+            ELSET(*tles)

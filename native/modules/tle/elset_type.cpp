@@ -3,6 +3,7 @@
 
 #include <array>
 #include <climits>
+#include <cstring>
 
 #include "support/args.hpp"
 #include "support/function.hpp"
@@ -102,8 +103,18 @@ int shared_satno(ELSETObject* self, tle_state* st, int* out) {
     Ref satnos = Ref::steal(PySet_New(nullptr));
     if (!satnos) return -1;
     const Py_ssize_t n = PyList_GET_SIZE(self->elements);
+    const char* previous = nullptr;  // catalogue-number field of the last exact TLE added
     for (Py_ssize_t k = 0; k < n; ++k) {
-        Ref satno = Ref::steal(PyObject_GetAttr(PyList_GET_ITEM(self->elements, k), st->s_satno));
+        PyObject* item = PyList_GET_ITEM(self->elements, k);
+        const bool exact = Py_TYPE(item) == st->TLE_type;
+        if (exact) {
+            // An exact TLE's satno is a function of this field alone: the same field again
+            // would add an equal member, which leaves the set as it is.
+            const char* field = reinterpret_cast<TLEObject*>(item)->_satno;
+            if (previous && std::strncmp(previous, field, kern::tle_satno_size) == 0) continue;
+            previous = field;
+        }
+        Ref satno = Ref::steal(exact ? tle_satno(item) : PyObject_GetAttr(item, st->s_satno));
         if (!satno || PySet_Add(satnos.get(), satno.get()) < 0) return -1;
     }
     if (st->debug && PySet_GET_SIZE(satnos.get()) != 1) {
@@ -151,7 +162,9 @@ int construct(ELSETObject* self, tle_state* st, PyObject* args, PyObject* kwds) 
                          st->TLE_type->tp_name);
             return -1;
         }
-        Ref epoch = Ref::steal(PyObject_GetAttr(item, st->s_epoch));
+        Ref epoch = Py_TYPE(item) == st->TLE_type
+                        ? Ref::borrow(reinterpret_cast<TLEObject*>(item)->epoch)
+                        : Ref::steal(PyObject_GetAttr(item, st->s_epoch));
         if (!epoch) return -1;
         Ref ns = Ref::steal(PyObject_GetAttr(epoch.get(), st->s_int64));
         if (!ns) return -1;
@@ -325,7 +338,7 @@ PyType_Spec ELSET_spec = {
     "orbivex.propagators.analytical.sgp4.tle.ELSET",
     static_cast<int>(sizeof(ELSETObject)),
     0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE,
     ELSET_slots,
 };
 

@@ -56,11 +56,20 @@ int intern_names(tle_state* st) {
     st->jd_kwnames = Py_BuildValue("(s)", "format");
     st->key_kwnames = Py_BuildValue("(s)", "key");
     if (!st->jd_kwnames || !st->key_kwnames) return -1;
-    Ref op = Ref::steal(PyImport_ImportModule("operator"));
-    if (!op) return -1;
-    st->epoch_key = PyObject_CallMethod(op.get(), "attrgetter", "s", "epoch");
-    return st->epoch_key ? 0 : -1;
+    return 0;
 }
+
+// Sort key of ELSET: element.epoch. An exact TLE's property returns its field, so the field is
+// read directly; anything else goes through attribute access.
+PyObject* epoch_of(PyObject* module, PyObject* element) noexcept {
+    tle_state* st = module_state(module);
+    if (!st) return nullptr;
+    if (Py_TYPE(element) == st->TLE_type)
+        return Py_NewRef(reinterpret_cast<TLEObject*>(element)->epoch);
+    return PyObject_GetAttr(element, st->s_epoch);
+}
+
+PyMethodDef epoch_key_def = {"_epoch_key", epoch_of, METH_O, nullptr};
 
 ORBIVEX_MODULE_CREATE(tle)
 
@@ -76,6 +85,8 @@ int tle_exec(PyObject* module) noexcept {
     if (add_tle_type(module, st) < 0) return -1;
     if (add_tle_methods(module, st) < 0) return -1;
     if (add_elset_type(module, st) < 0) return -1;
+    st->epoch_key = PyCFunction_NewEx(&epoch_key_def, module, nullptr);
+    if (!st->epoch_key) return -1;
     tle_initialised = true;
     return 0;
 }

@@ -83,7 +83,7 @@ struct tle_state {
     PyObject* Time;
     PyObject* Earth;
     PyObject* TEME;
-    PyObject* epoch_key;  ///< operator.attrgetter("epoch")
+    PyObject* epoch_key;  ///< sort key of ELSET: element.epoch
     PyObject* bound;      ///< tuple of every sibling object bound at import, kept alive
     PyObject* jd_kwnames; ///< ("format",)
     PyObject* key_kwnames; ///< ("key",)
@@ -126,6 +126,9 @@ int add_tle_type(PyObject* module, tle_state* st) noexcept;
 int add_elset_type(PyObject* module, tle_state* st) noexcept;
 /// Adds _get_header, _get_body, __reduce__ and __setstate__ to TLE's dict; 0 or -1.
 int add_tle_methods(PyObject* module, tle_state* st) noexcept;
+
+/// The `satno` property of a TLE (or subclass) instance.
+PyObject* tle_satno(PyObject* self) noexcept;
 
 /// TypeError "no default __reduce__ due to non-trivial __cinit__"; always NULL.
 PyObject* refuse_reduce() noexcept;

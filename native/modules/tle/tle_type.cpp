@@ -191,7 +191,7 @@ PyObject* TLE_get_line2(PyObject* self, void*) noexcept {
 
 // The catalogue number as int(text) converts the stripped text, or that text when int() refuses
 // it. Blanks around plain digits, the usual field, are handled here; anything else by Python.
-PyObject* TLE_get_satno(PyObject* self, void*) noexcept {
+PyObject* satno_value(PyObject* self) {
     const char* field = as_tle(self)->_satno;
     size_t begin = 0, end = strnlen(field, sizeof as_tle(self)->_satno);
     while (begin < end && field[begin] == ' ') ++begin;
@@ -210,6 +210,8 @@ PyObject* TLE_get_satno(PyObject* self, void*) noexcept {
     PyErr_Clear();
     return text.release();
 }
+
+PyObject* TLE_get_satno(PyObject* self, void*) noexcept { return satno_value(self); }
 
 PyObject* TLE_get_epoch(PyObject* self, void*) noexcept {
     PyObject* epoch = as_tle(self)->epoch;
@@ -258,11 +260,13 @@ PyType_Spec TLE_spec = {
     "orbivex.propagators.analytical.sgp4.tle.TLE",
     static_cast<int>(sizeof(TLEObject)),
     0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE,
     TLE_slots,
 };
 
 }  // namespace
+
+PyObject* tle_satno(PyObject* self) noexcept { return satno_value(self); }
 
 int add_tle_type(PyObject* module, tle_state* st) noexcept {
     PyObject* type = PyType_FromModuleAndSpec(module, &TLE_spec,
