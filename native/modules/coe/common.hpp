@@ -48,12 +48,17 @@ inline coe_state* state_of(PyObject* module) {
 PyObject* global(PyObject* module, PyObject* key);
 
 /// Version tag of a dict: changes whenever the dict is modified (deprecated since 3.12, still
-/// maintained through 3.13, which is as far as this build goes).
-inline uint64_t dict_version(PyObject* dict) {
+/// maintained through 3.13; later versions drop it, and every call then takes the lookup).
+inline constexpr bool have_dict_versions = PY_VERSION_HEX < 0x030E0000;
+inline uint64_t dict_version([[maybe_unused]] PyObject* dict) {
+#if PY_VERSION_HEX < 0x030E0000
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
 #pragma GCC diagnostic pop
+#else
+    return 0;
+#endif
 }
 
 /// The lookup behind numbers_untouched, for when a dict changed since the last one.
@@ -63,7 +68,7 @@ bool numbers_untouched_lookup(PyObject* module, coe_state* st);
 /// an exact float or int is a scalar without asking isinstance. Two version reads when neither
 /// dict changed since the last look (the scalar call's cost is dominated by this test).
 inline bool numbers_untouched(PyObject* module, coe_state* st) {
-    if (st->versions_known && dict_version(PyModule_GetDict(module)) == st->globals_version &&
+    if (have_dict_versions && st->versions_known && dict_version(PyModule_GetDict(module)) == st->globals_version &&
         dict_version(PyModule_GetDict(st->numbers)) == st->numbers_version)
         return true;
     return numbers_untouched_lookup(module, st);
