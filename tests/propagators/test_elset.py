@@ -275,7 +275,7 @@ def test_many_element_sets():
 
 def test_satellite_numbers_compare_as_values():
     # Different fields, one number: one satellite.
-    e = ELSET(tle_at(100.5, satno="00005"), tle_at(101.5, satno="    5"), tle_at(102.5, satno="5    "))
+    e = ELSET(*[tle_at(100.5 + k, satno=f) for k, f in enumerate(["00005", "    5", "5    "])])
     assert e.satno == 5
 
     class Sub(TLE):

@@ -8,7 +8,7 @@ import pickle
 import pytest
 
 from orbivex.bodies.bodies import Earth
-from orbivex.propagators.analytical.sgp4.tle import TLE
+from orbivex.propagators.analytical.sgp4.tle import ELSET, TLE
 from tests.capsules import bind_function
 
 from .tle_lines import L1, L2, line2
@@ -160,6 +160,12 @@ def test_properties_are_read_only_and_cannot_be_shadowed():
     assert isinstance(t.inc, float)
     t.note = "kept"
     assert t.__dict__ == {"inc": "shadow", "note": "kept"}
+
+
+def test_types_are_immutable():
+    for cls in (TLE, ELSET):
+        with pytest.raises(TypeError, match="immutable"):
+            cls.inc = property(lambda self: 0.0)
 
 
 def test_values_and_identity():

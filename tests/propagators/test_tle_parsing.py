@@ -167,10 +167,16 @@ def test_epoch_fields(year, day):
     assert t.epoch.int64 == expected_epoch(year, day).int64
 
 
-def test_epoch_calendar():
-    assert repr(TLE(line1(year="56", day="001.00000000"), L2).epoch.utc).startswith("2056-01-01T00:00:00")
-    assert repr(TLE(line1(year="57", day="001.50000000"), L2).epoch.utc).startswith("1957-01-01T12:00:00")
-    assert repr(TLE(line1(year="00", day="060.75000000"), L2).epoch.utc).startswith("2000-02-29T18:00:00")
+@pytest.mark.parametrize(
+    "year, day, text",
+    [
+        ("56", "001.00000000", "2056-01-01T00:00:00"),
+        ("57", "001.50000000", "1957-01-01T12:00:00"),
+        ("00", "060.75000000", "2000-02-29T18:00:00"),
+    ],
+)
+def test_epoch_calendar(year, day, text):
+    assert repr(TLE(line1(year=year, day=day), L2).epoch.utc).startswith(text)
 
 
 def test_epoch_of_a_short_line_is_the_eve_of_2000():
@@ -244,7 +250,9 @@ def test_short_line2_yields_the_part_that_exists():
     assert (t.arp, t.mea, t.mnm) == (0.0, 0.0, 0.0)
 
 
-DECIMAL_COMMA = ["de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "nl_NL.UTF-8", "ru_RU.UTF-8"]
+DECIMAL_COMMA = [
+    "de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "nl_NL.UTF-8", "ru_RU.UTF-8",
+]
 
 
 def test_a_decimal_comma_locale_changes_nothing():
