@@ -243,8 +243,9 @@ PyObject* ELSET_get_array(PyObject* self, void*) noexcept {
     return PyArray_View(reinterpret_cast<PyArrayObject*>(stored), nullptr, nullptr);
 }
 
-#define ORBIVEX_ELSET_ARRAY(name) \
-    {#name, ELSET_get_array<&ELSETObject::_##name>, nullptr, "ELSET." #name ": ndarray[double]", nullptr}
+#define ORBIVEX_ELSET_ARRAY(name)                                                         \
+    {#name, ELSET_get_array<&ELSETObject::_##name>, nullptr, "ELSET." #name ": ndarray[double]", \
+     nullptr}
 
 PyGetSetDef ELSET_getset[] = {
     {"size", ELSET_get_size, nullptr, "ELSET.size: int", nullptr},

@@ -24,7 +24,8 @@ void for_each_ref(tle_state* st, F&& f) {
         &st->key_kwnames,
         &st->str_jd_format, &st->s_strip, &st->s_upper, &st->s_jd, &st->s_GM, &st->s_Re,
         &st->s_epoch, &st->s_satno, &st->s_int64, &st->s_utc, &st->s_repr, &st->s_name,
-        &st->s_line1, &st->s_line2, &st->s_satname, &st->s__satname, &st->s_vtable, &st->s_empty, &st->s_sort,
+        &st->s_line1, &st->s_line2, &st->s_satname, &st->s__satname, &st->s_vtable, &st->s_empty,
+        &st->s_sort,
         &st->s_form, &st->s_frame, &st->s_prop,
     };
     for (PyObject** r : refs) f(r);

@@ -198,7 +198,8 @@ PyObject* satno_value(PyObject* self) {
     while (end > begin && field[end - 1] == ' ') --end;
     long value = 0;
     size_t i = begin;
-    for (; i < end && field[i] >= '0' && field[i] <= '9'; ++i) value = value * 10 + (field[i] - '0');
+    for (; i < end && field[i] >= '0' && field[i] <= '9'; ++i)
+        value = value * 10 + (field[i] - '0');
     if (begin < end && i == end) return PyLong_FromLong(value);
 
     Ref raw = Ref::steal(decode(field, sizeof as_tle(self)->_satno));
@@ -223,7 +224,8 @@ PyObject* TLE_get_double(PyObject* self, void*) noexcept {
     return PyFloat_FromDouble(as_tle(self)->*field);
 }
 
-#define ORBIVEX_TLE_DOUBLE(name) {#name, TLE_get_double<&TLEObject::name>, nullptr, nullptr, nullptr}
+#define ORBIVEX_TLE_DOUBLE(name) \
+    {#name, TLE_get_double<&TLEObject::name>, nullptr, nullptr, nullptr}
 
 PyGetSetDef TLE_getset[] = {
     {"line1", TLE_get_line1, nullptr, "TLE.line1: str", nullptr},
