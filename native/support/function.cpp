@@ -158,7 +158,7 @@ int set_annotations(PyObject* self, PyObject* value, void*) {
     return 0;
 }
 
-// inspect.Signature built from the spec and the current defaults and annotations.
+// inspect.Signature built from the FunctionSpec and the current defaults and annotations.
 PyObject* get_signature(PyObject* self, void*) {
     auto* f = reinterpret_cast<Function*>(self);
     const Params& p = f->spec->params;

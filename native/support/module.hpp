@@ -7,7 +7,7 @@ namespace orbivex::py {
 /// Py_mod_create body. Warns (RuntimeWarning) when loaded into another minor Python version
 /// than the one compiled for, then refuses with RuntimeError "Module '<short>' has already been
 /// imported. Re-initialisation is not supported." once `initialised` is set; otherwise returns
-/// a new plain module named after the spec.
+/// a new plain module named after the import machinery's ModuleSpec.
 PyObject* create_module(PyObject* spec, const char* short_name, bool initialised);
 
 /// Value of builtins `__debug__` now (the assertion switch a module fixes at exec).
