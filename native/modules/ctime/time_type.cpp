@@ -142,9 +142,12 @@ Ref comparable(const TimeObject* t) {
 }
 
 PyObject* Time_richcompare(PyObject* self, PyObject* other, int op) noexcept {
-    ctime_state* st = state_of(Py_TYPE(self));
-    if (!st) return nullptr;
-    if (!PyObject_TypeCheck(other, st->time_type)) Py_RETURN_NOTIMPLEMENTED;
+    // Sorting compares instants of one type: skip the module-state lookup for them.
+    if (Py_TYPE(other) != Py_TYPE(self)) {
+        ctime_state* st = state_of(Py_TYPE(self));
+        if (!st) return nullptr;
+        if (!PyObject_TypeCheck(other, st->time_type)) Py_RETURN_NOTIMPLEMENTED;
+    }
     const TimeObject* a = as_time(self);
     const TimeObject* b = as_time(other);
     if (!a->values && !b->values) Py_RETURN_RICHCOMPARE(a->ns, b->ns, op);
