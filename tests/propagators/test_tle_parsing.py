@@ -2,8 +2,11 @@
 
 import ctypes
 import ctypes.util
-import locale
 import math
+import os
+import shutil
+import subprocess
+import sys
 
 import pytest
 from hypothesis import given, settings
@@ -254,26 +257,42 @@ DECIMAL_COMMA = [
     "de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "nl_NL.UTF-8", "ru_RU.UTF-8",
 ]
 
-
-def test_a_decimal_comma_locale_changes_nothing():
-    reference = TLE(L1, L2)
-    saved = locale.setlocale(locale.LC_ALL)
-    for name in DECIMAL_COMMA:
-        try:
-            locale.setlocale(locale.LC_ALL, name)
-            break
-        except locale.Error:
-            continue
-    else:
-        pytest.skip("no decimal-comma locale installed")
+# Run in a fresh interpreter so the process locale of the test session is never touched.
+LOCALE_CHECK = """
+import locale, sys
+from orbivex.propagators.analytical.sgp4.tle import TLE
+l1, l2, names = sys.argv[1], sys.argv[2], sys.argv[3:]
+fields = ["inc", "raa", "ecc", "arp", "mea", "mnm", "sma"]
+reference = TLE(l1, l2)
+for name in names:
     try:
-        assert locale.localeconv()["decimal_point"] == ","
-        t = TLE(L1, L2)
-        for name in ["inc", "raa", "ecc", "arp", "mea", "mnm", "sma"]:
-            assert getattr(t, name) == getattr(reference, name), name
-        assert t.epoch.int64 == reference.epoch.int64
-    finally:
-        locale.setlocale(locale.LC_ALL, saved)
+        locale.setlocale(locale.LC_ALL, name)
+        break
+    except locale.Error:
+        continue
+else:
+    sys.exit(3)
+assert locale.localeconv()["decimal_point"] == ","
+t = TLE(l1, l2)
+for f in fields:
+    assert getattr(t, f) == getattr(reference, f), f
+assert t.epoch.int64 == reference.epoch.int64
+"""
+
+
+def test_a_decimal_comma_locale_changes_nothing(tmp_path):
+    env = dict(os.environ)
+    cmd = [sys.executable, "-c", LOCALE_CHECK, L1, L2, *DECIMAL_COMMA]
+    done = subprocess.run(cmd, env=env, capture_output=True, text=True)
+    if done.returncode == 3 and shutil.which("localedef"):
+        # No such locale installed: compile one from the system's locale sources.
+        subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", str(tmp_path / "de_DE.UTF-8")],
+                       capture_output=True)
+        env["LOCPATH"] = str(tmp_path)
+        done = subprocess.run(cmd, env=env, capture_output=True, text=True)
+    if done.returncode == 3:
+        pytest.skip("no decimal-comma locale available")
+    assert done.returncode == 0, done.stderr
 
 
 FIELD_CHARS = "0123456789" * 3 + "  ..+-eExXpP\tAIN_"
