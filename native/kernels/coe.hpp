@@ -88,15 +88,20 @@ inline double mea_from_eca(const double eca, const double ecc) noexcept {
 /// −|e| − e·sin E ≤ 0 and at the right end |e| − e·sin E ≥ 0, so the interval brackets a root for
 /// any finite e (also e ≥ 1, where the root need not be unique), and the root lies in the turn
 /// of M. Halves until the interval has no double inside; returns the end with the smaller
-/// residual, or an exact zero met on the way.
+/// residual, or an exact zero met on the way. The residual is written (1 − e)·E + e·(E − sin E) − M:
+/// near e = 1 and E = 0, where this solver is needed most, E − e·sin E cancels to rounding noise,
+/// while (1 − e) is exact there and E − sin E loses nothing that matters.
 inline double kepler_bisect(const double mea, const double ecc) noexcept {
+    const auto residual = [mea, ecc](const double E) {
+        return ((1.0 - ecc) * E + ecc * (E - std::sin(E))) - mea;
+    };
     const double span = std::fabs(ecc);
     double lo = mea - span;
     double hi = mea + span;
     for (;;) {
         const double mid = lo + (hi - lo) * 0.5;
         if (!(mid > lo && mid < hi)) break;
-        const double f = (mid - ecc * std::sin(mid)) - mea;
+        const double f = residual(mid);
         if (f == 0.0) return mid;
         if (f < 0.0) {
             lo = mid;
@@ -104,8 +109,8 @@ inline double kepler_bisect(const double mea, const double ecc) noexcept {
             hi = mid;
         }
     }
-    const double f_lo = (lo - ecc * std::sin(lo)) - mea;
-    const double f_hi = (hi - ecc * std::sin(hi)) - mea;
+    const double f_lo = residual(lo);
+    const double f_hi = residual(hi);
     return std::fabs(f_lo) <= std::fabs(f_hi) ? lo : hi;
 }
 
@@ -117,8 +122,8 @@ inline double kepler_bisect(const double mea, const double ecc) noexcept {
 ///
 /// Newton need not settle. Valid elliptic input can take more than 10^5 steps (e near 1 with a
 /// negative M starts far from the root), so no small cap is possible; and for some valid input
-/// the iterates fall into an exact cycle (M = 19.654965781773733, e = 0.8291313354603675 flips
-/// between two values for ever). Returning a last iterate there would be a wrong answer, so:
+/// the iterates fall into an exact cycle (M = 19.654965781773733, e = 0.8291313354603675 cycles
+/// through eight values for ever). Returning a last iterate there would be a wrong answer, so:
 ///  - the convergence test runs first on every step, so input that converges keeps its Newton
 ///    result bit for bit;
 ///  - an exact repeat of an estimate (Brent's cycle detection: compare with an estimate saved
