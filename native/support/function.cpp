@@ -1,6 +1,7 @@
 // The orbivex function type.
 #include "support/function.hpp"
 
+#include <algorithm>
 #include <cstddef>
 
 #include "support/ref.hpp"
@@ -30,8 +31,9 @@ int fill_defaults(Function* f, Py_ssize_t nargs, PyObject** argv) {
         if (i < p.npositional && d >= 0 && d < ndef) {
             argv[i] = PyTuple_GET_ITEM(f->defaults, d);
         } else {
-            raise_arg_count(f->spec->name, p.nrequired,
-                            p.npositional, nargs);
+            // With fewer defaults than declared, more parameters are required.
+            const Py_ssize_t required = std::max(p.nrequired, p.npositional - ndef);
+            raise_arg_count(f->spec->name, required, p.npositional, nargs);
             return -1;
         }
     }
