@@ -10,6 +10,7 @@
 #include "kernels/coe.hpp"
 #include "kernels/records.hpp"
 #include "support/capi.hpp"
+#include "support/imports.hpp"
 #include "support/module.hpp"
 
 namespace orbivex::coe {
@@ -120,12 +121,8 @@ int require_classes(const char* modname, std::initializer_list<const char*> name
     Ref mod = Ref::steal(PyImport_ImportModule(modname));
     if (!mod) return -1;
     for (const char* name : names) {
-        Ref cls = Ref::steal(PyObject_GetAttrString(mod.get(), name));
+        Ref cls = py::import_name(mod.get(), modname, name, py::MissingName::AttributeError, true);
         if (!cls) return -1;
-        if (!PyType_Check(cls.get())) {
-            PyErr_Format(PyExc_TypeError, "%.200s.%.200s is not a type object", modname, name);
-            return -1;
-        }
         if (keep && std::strcmp(name, keep) == 0) *out = std::move(cls);
     }
     return 0;
@@ -136,12 +133,8 @@ int require_objects(const char* modname, std::initializer_list<const char*> name
     Ref mod = Ref::steal(PyImport_ImportModule(modname));
     if (!mod) return -1;
     for (const char* name : names) {
-        Ref obj = Ref::steal(PyObject_GetAttrString(mod.get(), name));
-        if (obj) continue;
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
-        PyErr_Clear();
-        PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name, modname);
-        return -1;
+        if (!py::import_name(mod.get(), modname, name, py::MissingName::ImportError, false))
+            return -1;
     }
     return 0;
 }
@@ -150,12 +143,8 @@ int require_objects(const char* modname, std::initializer_list<const char*> name
 PyObject* from_import(const char* package, const char* name) {
     Ref mod = Ref::steal(PyImport_ImportModule(package));
     if (!mod) return nullptr;
-    PyObject* obj = PyObject_GetAttrString(mod.get(), name);
-    if (!obj && PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-        PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name, package);
-    }
-    return obj;
+    return py::import_name(mod.get(), package, name, py::MissingName::ImportError, false)
+        .release();
 }
 
 // Step 3 of the import: the classes and objects of the siblings, then the native functions.

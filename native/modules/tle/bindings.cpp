@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "support/capi.hpp"
+#include "support/imports.hpp"
 #include "support/ref.hpp"
 #include "support/representable.hpp"
 #include "tle_module.hpp"
@@ -27,18 +28,9 @@ int bind_objects(const char* modname, std::initializer_list<Sibling> names,
     Ref mod = Ref::steal(PyImport_ImportModule(modname));
     if (!mod) return -1;
     for (const Sibling& s : names) {
-        Ref obj = Ref::steal(PyObject_GetAttrString(mod.get(), s.name));
-        if (!obj) {
-            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
-            PyErr_Clear();
-            PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", s.name, modname);
-            return -1;
-        }
-        if (s.is_class && !PyType_Check(obj.get())) {
-            PyErr_Format(PyExc_TypeError, "%.200s.%.200s is not a type object", modname, s.name);
-            return -1;
-        }
-        if (PyList_Append(keep, obj.get()) < 0) return -1;
+        Ref obj = py::import_name(mod.get(), modname, s.name, py::MissingName::ImportError,
+                                  s.is_class);
+        if (!obj || PyList_Append(keep, obj.get()) < 0) return -1;
     }
     return 0;
 }
