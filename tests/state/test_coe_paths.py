@@ -153,6 +153,24 @@ def test_rebound_coe_dt_is_used_for_the_result(monkeypatch):
         coe.coe_from_sv(np.array([7e6, 0, 0]), np.array([0, 7.5e3, 10]))
 
 
+def test_state_vector_allocations_look_names_up_as_written(monkeypatch):
+    # numpy.zeros(shape=..., dtype=numpy.double / COE_dt): `numpy.zeros` before the dtype.
+    seen = []
+
+    class Numpy:
+        def __getattr__(self, name):
+            seen.append(name)
+            return getattr(np, name)
+
+    monkeypatch.setattr(coe, "numpy", Numpy())
+    coe.sv_from_coe(np.zeros(2, COE_dt))
+    assert seen == ["zeros", "double", "zeros", "double", "asarray", "asarray"]
+    monkeypatch.delattr(coe, "COE_dt")
+    monkeypatch.delattr(coe, "numpy")
+    with pytest.raises(NameError, match="'numpy'"):
+        coe.coe_from_sv(np.array([7e6, 0, 0]), np.array([0, 7.5e3, 10]))
+
+
 # ---- references and memory ------------------------------------------------------------------
 
 def calls(x, e, gm, r, v, rec):

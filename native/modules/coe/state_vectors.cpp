@@ -72,15 +72,25 @@ int check_single(PyObject* r, PyObject* v, const coe_state* st) {
     return check_assertion(ok);
 }
 
-// numpy.zeros(shape=shape, dtype=dtype) with the module-level numpy.
-PyObject* zeros(PyObject* module, const coe_state* st, PyObject* shape, PyObject* dtype) {
+// numpy.zeros(shape=shape, dtype=<dtype>) with the module-level names, evaluated as Python
+// does: `numpy.zeros` first, then the dtype (`COE_dt` for records, else `numpy.double`).
+PyObject* zeros(PyObject* module, const coe_state* st, PyObject* shape, bool records) {
     Ref numpy = Ref::steal(global(module, st->key_numpy));
     if (!numpy) return nullptr;
     Ref f = Ref::steal(PyObject_GetAttr(numpy.get(), st->str_zeros));
     if (!f) return nullptr;
+    Ref dtype;
+    if (records) {
+        dtype = Ref::steal(global(module, st->key_coe_dt));
+    } else {
+        numpy = Ref::steal(global(module, st->key_numpy));
+        if (!numpy) return nullptr;
+        dtype = Ref::steal(PyObject_GetAttr(numpy.get(), st->str_double));
+    }
+    if (!dtype) return nullptr;
     Ref kwargs = Ref::steal(PyDict_New());
     if (!kwargs || PyDict_SetItem(kwargs.get(), st->str_shape, shape) < 0 ||
-        PyDict_SetItem(kwargs.get(), st->str_dtype, dtype) < 0)
+        PyDict_SetItem(kwargs.get(), st->str_dtype, dtype.get()) < 0)
         return nullptr;
     Ref args = Ref::steal(PyTuple_New(0));
     if (!args) return nullptr;
@@ -164,9 +174,8 @@ PyObject* coe_from_sv_impl(PyObject* module, PyObject* const* argv) noexcept {
     const Py_ssize_t n = PyNumber_AsSsize_t(rows.get(), PyExc_OverflowError);
     if (n == -1 && PyErr_Occurred()) return nullptr;
     Ref count = Ref::steal(PyLong_FromSsize_t(n));
-    Ref dtype = Ref::steal(count ? global(module, st->key_coe_dt) : nullptr);
-    if (!dtype) return nullptr;
-    Ref result = Ref::steal(zeros(module, st, count.get(), dtype.get()));
+    if (!count) return nullptr;
+    Ref result = Ref::steal(zeros(module, st, count.get(), true));
     if (!result) return nullptr;
     {
         View view;
@@ -188,17 +197,11 @@ PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) noexcept {
     View records;
     if (records.acquire(coe, 1, coe_doubles) < 0) return nullptr;
     const Py_ssize_t n = records.len();
-    Ref numpy = Ref::steal(global(module, st->key_numpy));
-    if (!numpy) return nullptr;
     Ref shape = Ref::steal(Py_BuildValue("(ni)", n, 3));
     if (!shape) return nullptr;
-    Ref dtype = Ref::steal(PyObject_GetAttr(numpy.get(), st->str_double));
-    if (!dtype) return nullptr;
-    Ref r = Ref::steal(zeros(module, st, shape.get(), dtype.get()));
+    Ref r = Ref::steal(zeros(module, st, shape.get(), false));
     if (!r) return nullptr;
-    dtype = Ref::steal(PyObject_GetAttr(numpy.get(), st->str_double));
-    if (!dtype) return nullptr;
-    Ref v = Ref::steal(zeros(module, st, shape.get(), dtype.get()));
+    Ref v = Ref::steal(zeros(module, st, shape.get(), false));
     if (!v) return nullptr;
     {
         View rv, vv;
