@@ -23,6 +23,11 @@ void raise_arg_count(const char* func, Py_ssize_t min, Py_ssize_t max, Py_ssize_
 }
 
 void raise_unexpected_keyword(const char* func, PyObject* key) {
+    // A dict passed as **kwargs reaches tp_new unchecked: '%U' needs a str.
+    if (!PyUnicode_Check(key)) {
+        PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", func);
+        return;
+    }
     PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", func, key);
 }
 

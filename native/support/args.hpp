@@ -9,7 +9,7 @@ namespace orbivex::py {
 /// "f() takes exactly|at least|at most N positional argument(s) (M given)"; "exactly" when
 /// min == max, otherwise the bound that `given` violates.
 void raise_arg_count(const char* func, Py_ssize_t min, Py_ssize_t max, Py_ssize_t given);
-/// "f() got an unexpected keyword argument 'k'".
+/// "f() got an unexpected keyword argument 'k'"; "f() keywords must be strings" for a key not a str.
 void raise_unexpected_keyword(const char* func, PyObject* key);
 /// "f() got multiple values for keyword argument 'k'".
 void raise_duplicate_keyword(const char* func, PyObject* key);

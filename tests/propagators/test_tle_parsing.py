@@ -52,6 +52,7 @@ class StrSub(str):
         ((L1,), {}, "__cinit__() takes at least 2 positional arguments (1 given)"),
         ((L1, L2, True, 4), {}, "__cinit__() takes at most 3 positional arguments (4 given)"),
         ((L1, L2), {"strict": 1}, "__cinit__() got an unexpected keyword argument 'strict'"),
+        ((L1, L2), {1: True}, "__cinit__() keywords must be strings"),
         ((L1,), {"line1": L1, "line2": L2},
          "__cinit__() got multiple values for keyword argument 'line1'"),
         ((L1.encode(), L2), {},
