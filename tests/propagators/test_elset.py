@@ -110,6 +110,8 @@ def test_sorting_reads_each_key_once_and_compares_with_lt():
          "Argument 'satname' has incorrect type (expected str, got bytes)"),
         ((tle_at(100.5),), {"name": "ISS"}, TypeError,
          "__cinit__() got an unexpected keyword argument 'name'"),
+        ((tle_at(100.5),), {"satname": 5, "name": "ISS"}, TypeError,
+         "__cinit__() got an unexpected keyword argument 'name'"),
         ((TLE(line1(satno="A1234"), L2),), {}, TypeError, "an integer is required"),
         ((Duck(1, satno=2**31),), {}, OverflowError, "value too large to convert to int"),
         ((Duck(1, satno=-2**31 - 1),), {}, OverflowError, "value too large to convert to int"),
@@ -150,20 +152,38 @@ def test_satno_bounds_and_int_like_members():
             ELSET(Duck(1, satno=satno))
 
 
-def test_epoch_int64_needs_an_integer_conversion():
+def epoch_reading(value):
+    """A TLE subclass whose epoch reads `value` as its int64."""
+
     class Sub(TLE):
         @property
         def epoch(self):
             class E:
-                int64 = 1.5
+                int64 = value
 
                 def __lt__(self, other):
                     return False
 
             return E()
 
-    with pytest.raises(TypeError, match="'float' object cannot be interpreted as an integer"):
-        ELSET(Sub(*with_epoch(24, 100.5)))
+    return Sub(*with_epoch(24, 100.5))
+
+
+def test_epoch_int64_needs_an_integer_conversion():
+    # As the satellite number: int() of the value (__int__), so a float truncates; a value
+    # without one is "an integer is required".
+    ns = TLE(*with_epoch(24, 100.5)).epoch.int64
+
+    class Number:
+        def __int__(self):
+            return ns
+
+    for value in (float(ns), 1.75, Number(), np.float64(ns)):
+        assert ELSET(epoch_reading(value)).epoch.int64.tolist() == [int(value)]
+    for value in ("1", None, 1j):
+        with pytest.raises(TypeError) as info:
+            ELSET(epoch_reading(value))
+        assert str(info.value) == "an integer is required"
 
 
 def test_satname_str_or_none():

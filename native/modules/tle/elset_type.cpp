@@ -47,26 +47,35 @@ void for_each_field(ELSETObject* self, F&& f) {
     for (const ElementArray& e : element_arrays) f(self->*e.array);
 }
 
-/// A C int from the satellite number, by the rules of a Cython `int` field: an int, or an
-/// object with __int__; out of range is an OverflowError.
-int to_int32(PyObject* value, int* out) {
-    Ref number;
-    if (PyLong_Check(value)) {
-        number = Ref::borrow(value);
-    } else {
-        PyNumberMethods* nb = Py_TYPE(value)->tp_as_number;
-        if (!nb || !nb->nb_int) {
-            PyErr_SetString(PyExc_TypeError, "an integer is required");
-            return -1;
-        }
-        number = Ref::steal(nb->nb_int(value));
-        if (!number) return -1;
-        if (!PyLong_CheckExact(number.get())) {
-            PyErr_Format(PyExc_TypeError, "__int__ returned non-int (type %.200s)",
-                         Py_TYPE(number.get())->tp_name);
-            return -1;
-        }
+/// An exact int from `value` by the rules of a Cython integer field: an int as it is, otherwise
+/// its __int__ (a float truncates as int() does); none is "an integer is required".
+Ref integer_of(PyObject* value) {
+    if (PyLong_Check(value)) return Ref::borrow(value);
+    PyNumberMethods* nb = Py_TYPE(value)->tp_as_number;
+    if (!nb || !nb->nb_int) {
+        PyErr_SetString(PyExc_TypeError, "an integer is required");
+        return {};
     }
+    Ref number = Ref::steal(nb->nb_int(value));
+    if (!number || PyLong_CheckExact(number.get())) return number;
+    if (PyLong_Check(number.get())) {
+        if (PyErr_WarnFormat(PyExc_DeprecationWarning, 1,
+                             "__int__ returned non-int (type %.200s).  The ability to return an "
+                             "instance of a strict subclass of int is deprecated, and may be "
+                             "removed in a future version of Python.",
+                             Py_TYPE(number.get())->tp_name) < 0)
+            return {};
+        return number;
+    }
+    PyErr_Format(PyExc_TypeError, "__int__ returned non-int (type %.200s)",
+                 Py_TYPE(number.get())->tp_name);
+    return {};
+}
+
+/// A C int from the satellite number (integer_of); out of range is an OverflowError.
+int to_int32(PyObject* value, int* out) {
+    Ref number = integer_of(value);
+    if (!number) return -1;
     int overflow = 0;
     const long long v = PyLong_AsLongLongAndOverflow(number.get(), &overflow);
     if (v == -1 && PyErr_Occurred()) return -1;
@@ -78,7 +87,8 @@ int to_int32(PyObject* value, int* out) {
     return 0;
 }
 
-// Keyword arguments: only `satname`, exactly a str or None. Writes a new reference.
+// Keyword arguments: only `satname`, exactly a str or None. Every keyword is bound before the
+// type is tested, so an unknown keyword is reported first. Writes a new reference.
 int bind_satname(PyObject* kwds, Ref* satname) {
     *satname = Ref::borrow(Py_None);
     if (!kwds) return 0;
@@ -89,11 +99,11 @@ int bind_satname(PyObject* kwds, Ref* satname) {
             py::raise_unexpected_keyword("__cinit__", key);
             return -1;
         }
-        if (value != Py_None && !PyUnicode_CheckExact(value)) {
-            py::raise_arg_type("satname", "str", value);
-            return -1;
-        }
         *satname = Ref::borrow(value);
+    }
+    if (satname->get() != Py_None && !PyUnicode_CheckExact(satname->get())) {
+        py::raise_arg_type("satname", "str", satname->get());
+        return -1;
     }
     return 0;
 }
@@ -168,7 +178,9 @@ int construct(ELSETObject* self, tle_state* st, PyObject* args, PyObject* kwds) 
         if (!epoch) return -1;
         Ref ns = Ref::steal(PyObject_GetAttr(epoch.get(), st->s_int64));
         if (!ns) return -1;
-        const long long v = PyLong_AsLongLong(ns.get());
+        Ref integer = integer_of(ns.get());
+        if (!integer) return -1;
+        const long long v = PyLong_AsLongLong(integer.get());
         if (v == -1 && PyErr_Occurred()) return -1;
         epoch_data[k] = v;
         const auto* tle = reinterpret_cast<const TLEObject*>(item);
