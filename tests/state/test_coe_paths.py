@@ -87,6 +87,30 @@ def test_item_access_of_a_subclass_is_honoured():
         bits(coe.eca_from_mea(0.5, np.array([0.2, 0.4])))
 
 
+def test_shape_is_subscripted_like_python():
+    # `x.shape[0]` is a subscript: a duck-typed array whose shape is a mapping works.
+    class Duck:
+        def __init__(self, a):
+            self.a, self.ndim = a, a.ndim
+            self.shape = dict(enumerate(a.shape))
+
+        def __getitem__(self, i):
+            return self.a[i]
+
+        def __array__(self, dtype=None, copy=None):
+            return self.a
+
+        def reshape(self, shape):
+            return Duck(self.a.reshape(shape))
+
+    x = np.array([7e6, 8e6])
+    assert bits(coe.orp_from_sma(Duck(x))) == bits(coe.orp_from_sma(x))
+    assert bits(coe.eca_from_mea(Duck(x / 8e6), Duck(x / 8e7))) == \
+        bits(coe.eca_from_mea(x / 8e6, x / 8e7))
+    r, v = np.array([[7e6, 0, 0]]), np.array([[0, 7.5e3, 10]])
+    assert coe.coe_from_sv(Duck(r), Duck(v)).tobytes() == coe.coe_from_sv(r, v).tobytes()
+
+
 def test_state_vector_paths_agree():
     rng = np.random.default_rng(5)
     r = rng.uniform(-8e6, 8e6, (7, 3))

@@ -62,10 +62,13 @@ int attr_equals(PyObject* obj, PyObject* attr, PyObject* value) {
     return PyObject_IsTrue(eq.get());
 }
 
-int item_to_double(PyObject* obj, Py_ssize_t i, double& out) {
+PyObject* subscript(PyObject* obj, Py_ssize_t i) {
     Ref index = Ref::steal(PyLong_FromSsize_t(i));
-    if (!index) return -1;
-    Ref item = Ref::steal(PyObject_GetItem(obj, index.get()));
+    return index ? PyObject_GetItem(obj, index.get()) : nullptr;
+}
+
+int item_to_double(PyObject* obj, Py_ssize_t i, double& out) {
+    Ref item = Ref::steal(subscript(obj, i));
     if (!item) return -1;
     return to_double(item.get(), out);
 }

@@ -93,6 +93,10 @@ inline int to_double(PyObject* obj, double& out) {
     return (out == -1.0 && PyErr_Occurred()) ? -1 : 0;
 }
 
+/// obj[i] as Python evaluates it (the object's own subscript, also for a mapping). New
+/// reference or NULL.
+PyObject* subscript(PyObject* obj, Py_ssize_t i);
+
 /// obj[i] converted to a double, through the object's own item access.
 int item_to_double(PyObject* obj, Py_ssize_t i, double& out);
 

@@ -110,7 +110,7 @@ int first_dimension(PyObject* x, const coe_state* st, Py_ssize_t& n) {
     }
     Ref shape = Ref::steal(PyObject_GetAttr(x, st->str_shape));
     if (!shape) return -1;
-    Ref first = Ref::steal(PySequence_GetItem(shape.get(), 0));
+    Ref first = Ref::steal(subscript(shape.get(), 0));
     if (!first) return -1;
     n = PyNumber_AsSsize_t(first.get(), PyExc_OverflowError);
     return (n == -1 && PyErr_Occurred()) ? -1 : 0;
@@ -120,11 +120,11 @@ int first_dimension(PyObject* x, const coe_state* st, Py_ssize_t& n) {
 int same_length(PyObject* a, PyObject* b, const coe_state* st) {
     Ref sa = Ref::steal(PyObject_GetAttr(a, st->str_shape));
     if (!sa) return -1;
-    Ref la = Ref::steal(PySequence_GetItem(sa.get(), 0));
+    Ref la = Ref::steal(subscript(sa.get(), 0));
     if (!la) return -1;
     Ref sb = Ref::steal(PyObject_GetAttr(b, st->str_shape));
     if (!sb) return -1;
-    Ref lb = Ref::steal(PySequence_GetItem(sb.get(), 0));
+    Ref lb = Ref::steal(subscript(sb.get(), 0));
     if (!lb) return -1;
     Ref eq = Ref::steal(PyObject_RichCompare(la.get(), lb.get(), Py_EQ));
     return eq ? PyObject_IsTrue(eq.get()) : -1;

@@ -29,7 +29,7 @@ int item2_to_double(PyObject* obj, Py_ssize_t i, Py_ssize_t j, double& out) {
 PyObject* shape_at(PyObject* obj, const coe_state* st, Py_ssize_t axis) {
     Ref shape = Ref::steal(PyObject_GetAttr(obj, st->str_shape));
     if (!shape) return nullptr;
-    return PySequence_GetItem(shape.get(), axis);
+    return subscript(shape.get(), axis);
 }
 
 int objects_equal(PyObject* a, PyObject* b) {
