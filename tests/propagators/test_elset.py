@@ -112,6 +112,8 @@ def test_sorting_reads_each_key_once_and_compares_with_lt():
          "__cinit__() got an unexpected keyword argument 'name'"),
         ((tle_at(100.5),), {"satname": 5, "name": "ISS"}, TypeError,
          "__cinit__() got an unexpected keyword argument 'name'"),
+        ((tle_at(100.5),), {"satname": 5, 1: "ISS"}, TypeError,
+         "__cinit__() keywords must be strings"),
         ((TLE(line1(satno="A1234"), L2),), {}, TypeError, "an integer is required"),
         ((Duck(1, satno=2**31),), {}, OverflowError, "value too large to convert to int"),
         ((Duck(1, satno=-2**31 - 1),), {}, OverflowError, "value too large to convert to int"),
