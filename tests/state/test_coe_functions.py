@@ -197,6 +197,25 @@ def test_scalar_conversion_order_and_errors():
         coe.tra_from_mea(0.5, "ecc")  # a str is not Real: it is taken for an array
 
 
+class OwnFloat(float):
+    """A float subclass with its own __float__, which float() honours."""
+
+    def __float__(self):
+        return 8e6
+
+
+def test_float_subclass_is_converted_as_float_does():
+    x = OwnFloat(7e6)
+    assert bits(coe.orp_from_sma(x)) == bits(coe.orp_from_sma(8e6))
+    assert bits(coe.orp_from_sma(8e6, x)) == bits(coe.orp_from_sma(8e6, 8e6))
+    a = np.array([7e6])
+    assert coe.orp_from_sma(a, x).tobytes() == coe.orp_from_sma(a, 8e6).tobytes()
+    assert coe.mea_from_eca(a, np.array([x], object)).tobytes() == \
+        coe.mea_from_eca(a, np.array([8e6])).tobytes()
+    r, v = np.array([7e6, 0, 0]), np.array([0, 7.5e3, 10])
+    assert coe.coe_from_sv(r, v, x).tobytes() == coe.coe_from_sv(r, v, 8e6).tobytes()
+
+
 def test_ieee_results_do_not_raise():
     assert coe.mnm_from_sma(0.0) == math.inf
     assert math.isnan(coe.orp_from_sma(-1.0))

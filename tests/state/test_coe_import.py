@@ -127,6 +127,16 @@ import orbivex.state.coe as coe
 print(repr(coe.orp_from_sma.__defaults__), repr(coe.sv_from_coe.__defaults__))
 """)
     assert last_line(done) == "(4,) (4.0,)", done.stderr
+    # A float subclass is converted as float() converts it: through its own __float__.
+    done = run_python(PRELUDE + """
+class Own(float):
+    def __float__(self):
+        return 5.0
+real_bodies.Earth.GM = Own(4.0)
+import orbivex.state.coe as coe
+print(repr(coe.sv_from_coe.__defaults__))
+""")
+    assert last_line(done) == "(5.0,)", done.stderr
 
 
 def test_second_module_object_is_refused_and_reload_is_harmless():

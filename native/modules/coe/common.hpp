@@ -84,9 +84,18 @@ int check_assertion(int ok);
 int attr_equals(PyObject* obj, PyObject* attr, PyObject* value);
 
 /// Conversion as float() does for numbers (__float__, then __index__); -1 with an error.
+/// A str is refused with TypeError, not parsed.
 inline int to_double(PyObject* obj, double& out) {
     if (PyFloat_CheckExact(obj)) {
         out = PyFloat_AS_DOUBLE(obj);
+        return 0;
+    }
+    if (PyFloat_Check(obj)) {
+        // A float subclass: float() calls its own __float__, which PyFloat_AsDouble skips.
+        PyObject* f = PyNumber_Float(obj);
+        if (!f) return -1;
+        out = PyFloat_AS_DOUBLE(f);
+        Py_DECREF(f);
         return 0;
     }
     out = PyFloat_AsDouble(obj);

@@ -244,8 +244,8 @@ PyObject* earth_gm_defaults(PyObject* earth, bool as_float) {
     Ref gm = Ref::steal(PyObject_GetAttrString(earth, "GM"));
     if (!gm) return nullptr;
     if (as_float) {
-        const double value = PyFloat_AsDouble(gm.get());
-        if (value == -1.0 && PyErr_Occurred()) return nullptr;
+        double value;
+        if (to_double(gm.get(), value) < 0) return nullptr;
         gm = Ref::steal(PyFloat_FromDouble(value));
         if (!gm) return nullptr;
     }
