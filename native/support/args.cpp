@@ -22,6 +22,12 @@ void raise_arg_count(const char* func, Py_ssize_t min, Py_ssize_t max, Py_ssize_
                  func, how, n, n == 1 ? "" : "s", given);
 }
 
+void raise_params_count(const char* func, const Params& params, Py_ssize_t required,
+                        Py_ssize_t given) {
+    const Py_ssize_t self = (params.method && given > 0) ? 1 : 0;
+    raise_arg_count(func, required - self, params.npositional - self, given - self);
+}
+
 void raise_unexpected_keyword(const char* func, PyObject* key) {
     // A dict passed as **kwargs reaches tp_new unchecked: '%U' needs a str.
     if (!PyUnicode_Check(key)) {
@@ -36,8 +42,9 @@ void raise_duplicate_keyword(const char* func, PyObject* key) {
 }
 
 void raise_arg_type(const char* name, const char* expected, PyObject* got) {
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                 name, expected, Py_TYPE(got)->tp_name);
+    PyErr_Format(PyExc_TypeError,
+                 "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", name,
+                 expected, Py_TYPE(got)->tp_name);
 }
 
 namespace {
@@ -78,7 +85,7 @@ int check_required(const char* func, const Params& params, Py_ssize_t nargs, PyO
     for (Py_ssize_t i = 0; i < params.nrequired; ++i) {
         if (!out[i]) {
             // Reported like a positional shortfall, counting what came by position.
-            raise_arg_count(func, params.nrequired, params.npositional, nargs);
+            raise_params_count(func, params, params.nrequired, nargs);
             return -1;
         }
     }
@@ -93,7 +100,7 @@ int bind_vectorcall(const char* func, const Params& params, PyObject* const* arg
     for (size_t i = 0; i < n; ++i) out[i] = nullptr;
     if (nargs > params.npositional ||
         (nargs < params.nrequired && (!kwnames || PyTuple_GET_SIZE(kwnames) == 0))) {
-        raise_arg_count(func, params.nrequired, params.npositional, nargs);
+        raise_params_count(func, params, params.nrequired, nargs);
         return -1;
     }
     for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
@@ -114,7 +121,7 @@ int bind_tuple_dict(const char* func, const Params& params, PyObject* args, PyOb
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
     const bool has_kw = kwds && PyDict_GET_SIZE(kwds) > 0;
     if (nargs > params.npositional || (nargs < params.nrequired && !has_kw)) {
-        raise_arg_count(func, params.nrequired, params.npositional, nargs);
+        raise_params_count(func, params, params.nrequired, nargs);
         return -1;
     }
     for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = PyTuple_GET_ITEM(args, i);

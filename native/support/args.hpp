@@ -9,7 +9,8 @@ namespace orbivex::py {
 /// "f() takes exactly|at least|at most N positional argument(s) (M given)"; "exactly" when
 /// min == max, otherwise the bound that `given` violates.
 void raise_arg_count(const char* func, Py_ssize_t min, Py_ssize_t max, Py_ssize_t given);
-/// "f() got an unexpected keyword argument 'k'"; "f() keywords must be strings" for a key not a str.
+/// "f() got an unexpected keyword argument 'k'"; "f() keywords must be strings" for a key that
+/// is not a str.
 void raise_unexpected_keyword(const char* func, PyObject* key);
 /// "f() got multiple values for keyword argument 'k'".
 void raise_duplicate_keyword(const char* func, PyObject* key);
@@ -22,7 +23,15 @@ struct Params {
     std::span<const char* const> names;
     Py_ssize_t nrequired;
     Py_ssize_t npositional;
+    /// The first parameter is the object a method is called on: call errors count only the
+    /// arguments besides it, as for a method that takes "no arguments besides the object".
+    bool method = false;
 };
+
+/// raise_arg_count for `params` with at least `required` arguments: leaves out the object of a
+/// method from all three counts when it was passed.
+void raise_params_count(const char* func, const Params& params, Py_ssize_t required,
+                        Py_ssize_t given);
 
 /// Binds vectorcall arguments to `params` and writes borrowed references into `out`
 /// (one slot per parameter, NULL where a parameter was not given). 0 on success, -1 with

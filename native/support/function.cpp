@@ -33,7 +33,7 @@ int fill_defaults(Function* f, Py_ssize_t nargs, PyObject** argv) {
         } else {
             // With fewer defaults than declared, more parameters are required.
             const Py_ssize_t required = std::max(p.nrequired, p.npositional - ndef);
-            raise_arg_count(f->spec->name, required, p.npositional, nargs);
+            raise_params_count(f->spec->name, p, required, nargs);
             return -1;
         }
     }

@@ -201,7 +201,7 @@ def test_pickling_and_copying_are_refused(action):
 
 def test_setstate_argument_errors():
     t = TLE(L1, L2)
-    message = r"__setstate__\(\) takes exactly 2 positional arguments \(1 given\)"
+    message = r"__setstate__\(\) takes exactly 1 positional argument \(0 given\)"
     with pytest.raises(TypeError, match=message):
         t.__setstate__()
     with pytest.raises(TypeError, match=r"unexpected keyword argument 'x'"):

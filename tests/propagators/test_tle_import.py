@@ -181,3 +181,12 @@ def test_a_failure_of_atan2_asymmetric_ends_construction():
         "tra -1.0",
         "tra True",
     ]
+
+
+def test_module_level_names():
+    import numpy
+
+    import orbivex.propagators.analytical.sgp4.tle as tle
+
+    assert tle.numpy is numpy
+    assert tle.TLE.__module__ == tle.ELSET.__module__ == TLE_MODULE

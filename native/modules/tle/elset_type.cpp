@@ -324,17 +324,13 @@ PyObject* ELSET__get_body(PyObject* module, PyObject* const* argv) {
 PyObject* ELSET___reduce__(PyObject*, PyObject* const*) { return refuse_reduce(); }
 PyObject* ELSET___setstate__(PyObject*, PyObject* const*) { return refuse_reduce(); }
 
-const char* const self_only[] = {"self"};
-const char* const self_state[] = {"self", "state"};
-const char* const returns_str[] = {"return", "str"};
-
 const py::FunctionSpec ELSET_methods[] = {
-    {"_get_header", "ELSET._get_header", "ELSET._get_header(self) -> str", {self_only, 1, 1},
+    {"_get_header", "ELSET._get_header", "ELSET._get_header(self) -> str", method_no_args,
      returns_str, ELSET__get_header},
-    {"_get_body", "ELSET._get_body", "ELSET._get_body(self) -> str", {self_only, 1, 1},
+    {"_get_body", "ELSET._get_body", "ELSET._get_body(self) -> str", method_no_args,
      returns_str, ELSET__get_body},
-    {"__reduce__", "ELSET.__reduce__", nullptr, {self_only, 1, 1}, {}, ELSET___reduce__},
-    {"__setstate__", "ELSET.__setstate__", nullptr, {self_state, 2, 2}, {}, ELSET___setstate__},
+    {"__reduce__", "ELSET.__reduce__", nullptr, method_no_args, {}, ELSET___reduce__},
+    {"__setstate__", "ELSET.__setstate__", nullptr, method_one_arg, {}, ELSET___setstate__},
 };
 
 PyType_Slot ELSET_slots[] = {

@@ -78,6 +78,9 @@ int tle_exec(PyObject* module) noexcept {
     tle_state* st = module_state(module);
     if (!st) return -1;
     if (py::import_numpy() < 0) return -1;
+    // NumPy is also a module-level name, as for the package's other modules.
+    py::Ref numpy = py::Ref::steal(PyImport_ImportModule("numpy"));
+    if (!numpy || PyModule_AddObjectRef(module, "numpy", numpy.get()) < 0) return -1;
     const int debug = py::debug_enabled();
     if (debug < 0) return -1;
     st->debug = debug != 0;

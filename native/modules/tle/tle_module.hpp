@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "kernels/tle_fields.hpp"
+#include "support/args.hpp"
 #include "support/representable.hpp"
 
 namespace orbivex::tle {
@@ -132,5 +133,13 @@ PyObject* tle_satno(PyObject* self) noexcept;
 
 /// TypeError "no default __reduce__ due to non-trivial __cinit__"; always NULL.
 PyObject* refuse_reduce() noexcept;
+
+// Parameters of the two types' methods: the object comes first and is left out of call-error
+// counts; the text hooks return str.
+inline const char* const method_self[] = {"self"};
+inline const char* const method_self_state[] = {"self", "state"};
+inline const char* const returns_str[] = {"return", "str"};
+inline const py::Params method_no_args{method_self, 1, 1, true};
+inline const py::Params method_one_arg{method_self_state, 2, 2, true};
 
 }  // namespace orbivex::tle

@@ -155,17 +155,13 @@ PyObject* TLE__get_body(PyObject* module, PyObject* const* argv) {
 PyObject* TLE___reduce__(PyObject*, PyObject* const*) { return refuse_reduce(); }
 PyObject* TLE___setstate__(PyObject*, PyObject* const*) { return refuse_reduce(); }
 
-const char* const self_only[] = {"self"};
-const char* const self_state[] = {"self", "state"};
-const char* const returns_str[] = {"return", "str"};
-
 const py::FunctionSpec TLE_methods[] = {
-    {"_get_header", "TLE._get_header", "TLE._get_header(self) -> str", {self_only, 1, 1},
+    {"_get_header", "TLE._get_header", "TLE._get_header(self) -> str", method_no_args,
      returns_str, TLE__get_header},
-    {"_get_body", "TLE._get_body", "TLE._get_body(self) -> str", {self_only, 1, 1}, returns_str,
-     TLE__get_body},
-    {"__reduce__", "TLE.__reduce__", nullptr, {self_only, 1, 1}, {}, TLE___reduce__},
-    {"__setstate__", "TLE.__setstate__", nullptr, {self_state, 2, 2}, {}, TLE___setstate__},
+    {"_get_body", "TLE._get_body", "TLE._get_body(self) -> str", method_no_args,
+     returns_str, TLE__get_body},
+    {"__reduce__", "TLE.__reduce__", nullptr, method_no_args, {}, TLE___reduce__},
+    {"__setstate__", "TLE.__setstate__", nullptr, method_one_arg, {}, TLE___setstate__},
 };
 
 }  // namespace
