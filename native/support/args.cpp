@@ -81,11 +81,12 @@ int bind_keyword(const char* func, const Params& params, PyObject* key, PyObject
     return 0;
 }
 
-int check_required(const char* func, const Params& params, Py_ssize_t nargs, PyObject** out) {
+int check_required(const char* func, const Params& params, PyObject** out) {
     for (Py_ssize_t i = 0; i < params.nrequired; ++i) {
         if (!out[i]) {
-            // Reported like a positional shortfall, counting what came by position.
-            raise_params_count(func, params, params.nrequired, nargs);
+            // Reported like a positional shortfall: the parameters before the first missing one
+            // count as given, whether they came by position or by keyword.
+            raise_params_count(func, params, params.nrequired, i);
             return -1;
         }
     }
@@ -111,7 +112,7 @@ int bind_vectorcall(const char* func, const Params& params, PyObject* const* arg
                 return -1;
         }
     }
-    return check_required(func, params, nargs, out);
+    return check_required(func, params, out);
 }
 
 int bind_tuple_dict(const char* func, const Params& params, PyObject* args, PyObject* kwds,
@@ -132,7 +133,7 @@ int bind_tuple_dict(const char* func, const Params& params, PyObject* args, PyOb
             if (bind_keyword(func, params, key, value, out) < 0) return -1;
         }
     }
-    return check_required(func, params, nargs, out);
+    return check_required(func, params, out);
 }
 
 }  // namespace orbivex::py

@@ -125,6 +125,10 @@ def test_state_vector_function_introspection():
          "orp_from_sma() got multiple values for keyword argument 'sma'"),
         (lambda: coe.eca_from_mea(1.0), "eca_from_mea() takes exactly 2 positional arguments (1 given)"),
         (lambda: coe.tra_from_eca(1.0, 0.1, 3), "tra_from_eca() takes exactly 2 positional arguments (3 given)"),
+        # Parameters before the first missing one count as given, also when passed by keyword.
+        (lambda: coe.eca_from_mea(mea=1.0),
+         "eca_from_mea() takes exactly 2 positional arguments (1 given)"),
+        (lambda: coe.coe_from_sv(v=1.0), "coe_from_sv() takes at least 2 positional arguments (0 given)"),
         (lambda: coe.sv_from_coe(), "sv_from_coe() takes at least 1 positional argument (0 given)"),
         (lambda: coe.coe_from_sv(1, 2, 3, 4), "coe_from_sv() takes at most 3 positional arguments (4 given)"),
     ],
