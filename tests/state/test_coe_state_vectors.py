@@ -111,6 +111,11 @@ def test_shape_checks_are_bare_assertions(r, v):
         (lambda: coe.sv_from_coe(np.zeros(2, [(f, "f4") for f in FIELDS])), ValueError),
         (lambda: coe.sv_from_coe(np.zeros(2, [(f, ">f8") for f in FIELDS])), ValueError),
         (lambda: coe.sv_from_coe(np.zeros(2, [(f, "f8") for f in FIELDS[:6]])), ValueError),
+        # Seven doubles, but not seven fields.
+        (lambda: coe.sv_from_coe(np.zeros(2, [("e", "f8", (7,))])), ValueError),
+        (lambda: coe.sv_from_coe(np.zeros(2, [("e", "f8"), ("rest", "f8", (6,))])), ValueError),
+        # A record of one double is not a double.
+        (lambda: coe.orp_from_sma(np.zeros(2, [("sma", "f8")])), ValueError),
     ],
 )
 def test_state_vector_errors(call, error):

@@ -81,59 +81,28 @@ bool native_order(char c) {
     return c == '<' && PY_LITTLE_ENDIAN;
 }
 
-// Counts the doubles a struct-module format describes; -1 when anything else appears
-// (other types, padding, big-endian items).
-Py_ssize_t count_doubles(std::string_view& f) {
-    Py_ssize_t total = 0;
-    while (!f.empty() && f.front() != '}') {
-        Py_ssize_t repeat = 1;
-        if (f.front() == '(') {  // sub-array shape "(2,3)"
-            const size_t close = f.find(')');
-            if (close == std::string_view::npos) return -1;
-            Py_ssize_t n = 1, dim = 0;
-            for (char c : f.substr(1, close - 1)) {
-                if (c >= '0' && c <= '9') {
-                    dim = dim * 10 + (c - '0');
-                } else if (c == ',') {
-                    n *= dim;
-                    dim = 0;
-                } else {
-                    return -1;
-                }
-            }
-            repeat = n * dim;
-            f.remove_prefix(close + 1);
-        }
-        if (!f.empty() && native_order(f.front())) f.remove_prefix(1);
-        Py_ssize_t count = 0;
-        bool counted = false;
-        while (!f.empty() && f.front() >= '0' && f.front() <= '9') {
-            count = count * 10 + (f.front() - '0');
-            counted = true;
-            f.remove_prefix(1);
-        }
-        if (counted) repeat *= count;
-        if (f.empty()) return -1;
-        Py_ssize_t inner;
-        if (f.substr(0, 2) == "T{") {
-            f.remove_prefix(2);
-            inner = count_doubles(f);
-            if (inner < 0 || f.empty() || f.front() != '}') return -1;
-            f.remove_prefix(1);
-        } else if (f.front() == 'd') {
-            inner = 1;
-            f.remove_prefix(1);
-        } else {
-            return -1;
-        }
-        if (!f.empty() && f.front() == ':') {  // field name
-            const size_t close = f.find(':', 1);
-            if (close == std::string_view::npos) return -1;
-            f.remove_prefix(close + 1);
-        }
-        total += repeat * inner;
+// True when the struct-module format `f` is one native double, with or without an order mark.
+bool is_double(std::string_view f) {
+    if (!f.empty() && native_order(f.front())) f.remove_prefix(1);
+    return f == "d";
+}
+
+// Number of fields of a record format "T{d:ecc:d:sma:...}" when every field is one native
+// double; -1 for anything else (other types, padding, sub-arrays, nested records).
+Py_ssize_t double_fields(std::string_view f) {
+    if (!f.empty() && native_order(f.front())) f.remove_prefix(1);
+    if (f.size() < 3 || f.substr(0, 2) != "T{" || f.back() != '}') return -1;
+    f = f.substr(2, f.size() - 3);
+    Py_ssize_t n = 0;
+    while (!f.empty()) {
+        if (native_order(f.front())) f.remove_prefix(1);
+        if (f.size() < 2 || f[0] != 'd' || f[1] != ':') return -1;
+        const size_t close = f.find(':', 2);  // end of the field name
+        if (close == std::string_view::npos) return -1;
+        f.remove_prefix(close + 1);
+        ++n;
     }
-    return total;
+    return n;
 }
 
 }  // namespace
@@ -148,10 +117,9 @@ int View::acquire(PyObject* obj, int ndim, int record_doubles) {
                      ndim, buf_.ndim);
         return -1;
     }
-    std::string_view f = buf_.format ? buf_.format : "B";
-    std::string_view rest = f;
-    const Py_ssize_t n = count_doubles(rest);
-    if (n != record_doubles || !rest.empty() ||
+    const std::string_view f = buf_.format ? buf_.format : "B";
+    const bool layout_ok = record_doubles == 1 ? is_double(f) : double_fields(f) == record_doubles;
+    if (!layout_ok ||
         buf_.itemsize != static_cast<Py_ssize_t>(sizeof(double)) * record_doubles) {
         if (record_doubles == 1)
             PyErr_Format(PyExc_ValueError,
