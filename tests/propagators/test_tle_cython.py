@@ -2,6 +2,7 @@
 virtual operations and overrides parse_line2 in a cdef subclass."""
 
 import math
+import sys
 
 import numpy as np
 import pytest
@@ -52,6 +53,13 @@ cdef class Doubled(TLE):
 cdef class Refusing(TLE):
     cdef void parse_line1(self):
         raise ValueError("line 1 refused")
+
+cdef class Catalogued(ELSET):
+    """Carries a field of its own after the base part."""
+    cdef public str source
+
+    def __cinit__(self, *elements, satname=None):
+        self.source = "consumer"
 '''
 
 
@@ -119,3 +127,30 @@ def test_override_takes_effect_during_construction(consumer):
 def test_an_override_that_raises_ends_construction(consumer):
     with pytest.raises(ValueError, match="line 1 refused"):
         consumer.Refusing(L1, L2)
+
+
+def test_a_cython_subclass_of_elset(consumer):
+    tles = [TLE(line1(day="101.5"), L2), consumer.Doubled(L1, L2)]
+    e = consumer.Catalogued(*tles, satname="ISS")
+    assert isinstance(e, ELSET) and e.source == "consumer"
+    assert e.satname == "ISS" and e.satno == 25544 and e.size == 2
+    assert consumer.elset_fields(e)["elements"] == [tles[1], tles[0]]
+    assert e.inc.tolist() == [tles[1].inc, tles[0].inc]
+    assert e._get_header() == "ELSET ISS (25544)"
+    with pytest.raises(TypeError, match="Argument 'satname' has incorrect type"):
+        consumer.Catalogued(*tles, satname=b"ISS")
+
+    class FromPython(consumer.Catalogued):
+        pass
+
+    assert FromPython(*tles).epoch.int64.tolist() == e.epoch.int64.tolist()
+
+
+def test_instances_of_static_subclasses_leave_their_references_alone(consumer):
+    # Static types are not referenced by their instances: dropping one must not drop the type.
+    before = sys.getrefcount(consumer.Doubled), sys.getrefcount(consumer.Catalogued)
+    for _ in range(50):
+        consumer.Catalogued(consumer.Doubled(L1, L2))
+        with pytest.raises(ValueError):
+            consumer.Refusing(L1, L2)
+    assert (sys.getrefcount(consumer.Doubled), sys.getrefcount(consumer.Catalogued)) == before

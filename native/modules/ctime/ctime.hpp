@@ -26,10 +26,23 @@ struct TimeObject {
 
 extern PyModuleDef ctime_def;
 
-/// State of the module that defined `type` (or one of its bases).
-inline ctime_state* state_of(PyTypeObject* type) {
-    PyObject* module = PyType_GetModuleByDef(type, &ctime_def);
-    return module ? static_cast<ctime_state*>(PyModule_GetState(module)) : nullptr;
+/// State of the module that defined `type` or one of its bases; NULL with TypeError if none.
+/// The first heap type along the MRO whose module is ours: PyType_GetModuleByDef refuses static
+/// types since 3.13, and Cython builds its subclasses as static types.
+inline ctime_state* state_of(PyTypeObject* type) noexcept {
+    PyObject* mro = type->tp_mro;
+    const Py_ssize_t n = mro ? PyTuple_GET_SIZE(mro) : 0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        auto* t = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i));
+        if (!PyType_HasFeature(t, Py_TPFLAGS_HEAPTYPE)) continue;
+        // Read directly: PyType_GetModule raises for a heap type made without a module.
+        PyObject* module = reinterpret_cast<PyHeapTypeObject*>(t)->ht_module;  // borrowed
+        if (module && PyModule_Check(module) && PyModule_GetDef(module) == &ctime_def)
+            return static_cast<ctime_state*>(PyModule_GetState(module));
+    }
+    PyErr_Format(PyExc_TypeError, "'%.200s' does not derive from a type of module ctime",
+                 type->tp_name);
+    return nullptr;
 }
 
 /// What a constructor argument is read as.

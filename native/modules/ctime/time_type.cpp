@@ -49,11 +49,12 @@ PyObject* Time_new(PyTypeObject* type, PyObject* args, PyObject* kwds) noexcept 
     return make_time(type, st, argv);
 }
 
+// Only a heap type is referenced by its instances; a Cython subclass is a static type.
 void Time_dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     Py_CLEAR(as_time(self)->values);
     type->tp_free(self);
-    Py_DECREF(type);
+    if (PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) Py_DECREF(type);
 }
 
 [[gnu::cold]] PyObject* raise_scalar(const char* what) {

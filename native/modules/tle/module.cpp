@@ -140,9 +140,22 @@ tle_state* module_state(PyObject* module) noexcept {
     return st;
 }
 
+// The first heap type along the MRO whose module is ours. PyType_GetModuleByDef cannot serve:
+// since 3.13 it refuses a static type, and Cython builds its subclasses as static types.
 tle_state* state_of(PyTypeObject* type) noexcept {
-    PyObject* module = PyType_GetModuleByDef(type, &tle_def);  // borrowed
-    return module ? module_state(module) : nullptr;
+    PyObject* mro = type->tp_mro;
+    const Py_ssize_t n = mro ? PyTuple_GET_SIZE(mro) : 0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        auto* t = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i));
+        if (!PyType_HasFeature(t, Py_TPFLAGS_HEAPTYPE)) continue;
+        // Read directly: PyType_GetModule raises for a heap type made without a module.
+        PyObject* module = reinterpret_cast<PyHeapTypeObject*>(t)->ht_module;  // borrowed
+        if (module && PyModule_Check(module) && PyModule_GetDef(module) == &tle_def)
+            return module_state(module);
+    }
+    PyErr_Format(PyExc_TypeError, "'%.200s' does not derive from a type of module tle",
+                 type->tp_name);
+    return nullptr;
 }
 
 }  // namespace orbivex::tle
