@@ -25,6 +25,36 @@ def numpy_ns(text):
     return int(np.datetime64(text, "ns").astype(np.int64))
 
 
+DATETIME64_RANGE_ERROR = ("Time: a datetime64 value is outside the nanosecond range "
+                          "1677-09-21T00:12:43.145224193 to 2262-04-11T23:47:16.854775807")
+NS_PER_TICK = {"W": 7 * NS_PER_DAY, "D": NS_PER_DAY, "h": 3600 * 10**9, "m": 60 * 10**9,
+               "s": 10**9, "ms": 10**6, "us": 10**3, "ns": 1}
+TICKS_PER_NS = {"ps": 10**3, "fs": 10**6, "as": 10**9}
+
+
+# The largest tick count of each datetime64 unit inside the range; the smallest is its negative.
+LAST_TICKS = {
+    "Y": 292, "M": 3507, "W": 15250, "D": 106751, "h": 2562047, "m": 153722867,
+    "s": 9223372036, "ms": 9223372036854, "us": 9223372036854775, "ns": 2**63 - 1,
+    "ps": 2**63 - 1, "fs": 2**63 - 1, "as": 2**63 - 1,
+    "10s": 922337203, "5000ps": (2**63 - 1) // 5, "3ps": 2**63 - 1,
+}
+
+
+def datetime64_ns(ticks, unit):
+    """Nanoseconds of `ticks` datetime64 units ("Y", "10s", "3ps"...), rounded down."""
+    count = int(unit.rstrip("YMWDhmsunpfa") or 1)
+    base = unit.lstrip("0123456789")
+    ticks = int(ticks) * count
+    if base in ("Y", "M"):
+        months = ticks * 12 if base == "Y" else ticks
+        day = datetime.date(1970 + months // 12, months % 12 + 1, 1)
+        return (day - datetime.date(1970, 1, 1)).days * NS_PER_DAY
+    if base in TICKS_PER_NS:
+        return ticks // TICKS_PER_NS[base]
+    return ticks * NS_PER_TICK[base]
+
+
 class TestJulianDates:
     @pytest.mark.parametrize("year", [1678, 1900, 1957, 1970, 2000, 2024, 2056, 2100, 2262])
     def test_jd_of_a_year_is_its_first_instant(self, year):
@@ -181,6 +211,40 @@ class TestConversions:
         # NumPy's own cast to nanoseconds would wrap these around.
         with pytest.raises(ValueError, match="datetime64 value is outside the nanosecond range"):
             Time(value)
+
+    @pytest.mark.parametrize("unit, last", LAST_TICKS.items())
+    def test_datetime64_at_the_edges_of_the_range(self, unit, last):
+        inside = np.array([last, -last, 0, 1, -1], dtype=f"M8[{unit}]")
+        assert Time(inside).int64.tolist() == [datetime64_ns(v, unit) for v in inside.view("i8")]
+        if last == 2**63 - 1:
+            return  # every tick count but NaT fits
+        for outside in (last + 1, -last - 1):
+            for value in (np.array([0, outside], dtype=f"M8[{unit}]"),
+                          np.datetime64(outside, unit)):
+                # The same error on every NumPy, whether its own cast would wrap or raise.
+                with pytest.raises(ValueError) as info:
+                    Time(value)
+                assert str(info.value) == DATETIME64_RANGE_ERROR
+
+    @given(st.sampled_from(list(LAST_TICKS)).flatmap(
+        lambda u: st.tuples(st.just(u), st.integers(-min(LAST_TICKS[u], 2**62),
+                                                    min(LAST_TICKS[u], 2**62)))))
+    def test_datetime64_agrees_with_numpy_inside_the_range(self, case):
+        unit, ticks = case
+        value = np.datetime64(ticks, unit)
+        expected = int(value.astype("M8[ns]").astype(np.int64))
+        assert Time(value).int64 == expected == datetime64_ns(ticks, unit)
+
+    def test_datetime64_computed_exactly_where_a_cast_would_overflow(self):
+        # NumPy multiplies before it divides: 2**62 ticks of 3 ps overflow on the way.
+        assert Time(np.datetime64(2**62, "3ps")).int64 == 3 * 2**62 // 1000
+        assert Time(np.datetime64(-(2**62), "3ps")).int64 == -(3 * 2**62) // 1000  # rounded down
+
+    def test_datetime64_in_another_byte_order(self):
+        swapped = np.array([9223372036, -9223372036, 5], dtype=">M8[s]")
+        assert Time(swapped).int64.tolist() == [9223372036 * 10**9, -9223372036 * 10**9, 5 * 10**9]
+        with pytest.raises(ValueError, match="outside the nanosecond range"):
+            Time(np.array([9223372037], dtype=">M8[s]"))
 
     @pytest.mark.parametrize(
         "value, iso",

@@ -3,7 +3,7 @@
 #include <Python.h>
 #include <datetime.h>
 
-#include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "kernels/civil_time.hpp"
@@ -208,33 +208,97 @@ int read_jd_array(PyArrayObject* a, Instants& out) {
     return finish(std::move(array), out);
 }
 
-// NumPy's datetime64 casts wrap around silently on overflow. A cast to nanoseconds from a unit
-// no finer than that must come back unchanged; 1 when it does not, 0 when it does, -1 on error.
-int cast_overflowed(PyArrayObject* original, PyArrayObject* ns) {
-    Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
-    if (!numpy) return -1;
-    Ref meta = Ref::steal(PyObject_CallMethod(numpy.get(), "datetime_data", "O",
-                                              reinterpret_cast<PyObject*>(PyArray_DESCR(original))));
-    if (!meta) return -1;
-    PyObject* unit = PyTuple_Check(meta.get()) && PyTuple_GET_SIZE(meta.get()) == 2
-                         ? PyTuple_GET_ITEM(meta.get(), 0)
-                         : nullptr;
-    if (!unit || !PyUnicode_Check(unit)) {
-        PyErr_SetString(PyExc_TypeError, "Time: numpy.datetime_data gave no unit");
+// Nanoseconds of one datetime64 value `v` in ticks of `num` units `unit`, rounded down as NumPy
+// rounds. False when the instant does not fit (NaT is passed through).
+bool ns_from_ticks(std::int64_t v, NPY_DATETIMEUNIT unit, std::int64_t num, std::int64_t& out) {
+    using wide = __int128;
+    if (v == kern::not_a_time) {
+        out = v;
+        return true;
+    }
+    const wide ticks = wide{v} * num;  // below 2**94 in magnitude
+    // NaT is not an instant either, so the range is symmetric.
+    constexpr wide limit = std::numeric_limits<std::int64_t>::max();
+    wide ns = 0;
+    switch (unit) {
+    case NPY_FR_Y:
+    case NPY_FR_M: {
+        // Calendar units count years or months from 1970-01. Far beyond the range either way,
+        // the bound only keeps the calendar arithmetic within int64.
+        const wide months = unit == NPY_FR_Y ? ticks * 12 : ticks;
+        if (months < -12'000'000 || months > 12'000'000) return false;
+        const auto m = static_cast<std::int64_t>(months);
+        return kern::ns_from_civil(1970 + kern::floor_div(m, 12),
+                                   static_cast<int>(kern::floor_mod(m, 12)) + 1, 1, 0,
+                                   out) == TimeStatus::ok;
+    }
+    case NPY_FR_ps:
+    case NPY_FR_fs:
+    case NPY_FR_as: {
+        const wide per_ns = unit == NPY_FR_ps ? 1000 : unit == NPY_FR_fs ? 1'000'000 : 1'000'000'000;
+        ns = ticks / per_ns - (ticks % per_ns < 0);  // floor
+        break;
+    }
+    default: {
+        std::int64_t per_tick = 0;
+        switch (unit) {
+        case NPY_FR_W: per_tick = 7 * kern::ns_per_day; break;
+        case NPY_FR_D: per_tick = kern::ns_per_day; break;
+        case NPY_FR_h: per_tick = 3600 * kern::ns_per_second; break;
+        case NPY_FR_m: per_tick = 60 * kern::ns_per_second; break;
+        case NPY_FR_s: per_tick = kern::ns_per_second; break;
+        case NPY_FR_ms: per_tick = 1'000'000; break;
+        case NPY_FR_us: per_tick = 1'000; break;
+        case NPY_FR_ns: per_tick = 1; break;
+        case NPY_FR_GENERIC: per_tick = 1; break;  // NumPy converts unbound units one to one
+        default: return false;
+        }
+        if (ticks > limit / per_tick || ticks < -limit / per_tick) return false;
+        ns = ticks * per_tick;
+    }
+    }
+    if (ns < -limit || ns > limit) return false;
+    out = static_cast<std::int64_t>(ns);
+    return true;
+}
+
+// datetime64 values converted exactly, element by element: NumPy's own cast to nanoseconds
+// wraps around silently (before 2.5) or raises OverflowError (2.5), and its intermediate
+// products overflow for units such as M8[3ps] even where the result fits.
+int read_datetime64(PyArrayObject* a, Instants& out) {
+    auto* meta = reinterpret_cast<PyArray_DatetimeDTypeMetaData*>(
+        PyDataType_C_METADATA(PyArray_DESCR(a)));
+    if (!meta) {
+        PyErr_SetString(PyExc_TypeError, "Time: a datetime64 dtype without a unit");
         return -1;
     }
-    for (const char* finer : {"ps", "fs", "as"}) {
-        if (PyUnicode_CompareWithASCIIString(unit, finer) == 0) return 0;  // cannot overflow
+    const NPY_DATETIMEUNIT unit = meta->meta.base;
+    const std::int64_t num = meta->meta.num;
+    // The raw ticks, C-contiguous in native byte order.
+    PyArray_Descr* native = PyArray_DESCR(a);
+    if (PyArray_ISNBO(native->byteorder))
+        Py_INCREF(native);
+    else
+        native = PyArray_DescrNewByteorder(native, NPY_NATIVE);
+    if (!native) return -1;
+    Ref ticks = Ref::steal(PyArray_FromAny(reinterpret_cast<PyObject*>(a), native, 0, 1,
+                                           NPY_ARRAY_CARRAY_RO, nullptr));  // steals `native`
+    if (!ticks) return -1;
+    auto* ta = reinterpret_cast<PyArrayObject*>(ticks.get());
+    npy_intp dims[1] = {PyArray_SIZE(ta)};
+    Ref array = Ref::steal(PyArray_SimpleNew(PyArray_NDIM(ta), dims, NPY_INT64));
+    if (!array) return -1;
+    const auto* src = static_cast<const std::int64_t*>(PyArray_DATA(ta));
+    std::int64_t* data = int64_data(array);
+    for (npy_intp i = 0; i < dims[0]; ++i) {
+        if (!ns_from_ticks(src[i], unit, num, data[i])) {
+            PyErr_Format(PyExc_ValueError,
+                         "Time: a datetime64 value is outside the nanosecond range %s",
+                         range_text);
+            return -1;
+        }
     }
-    PyArray_Descr* descr = PyArray_DESCR(original);
-    Py_INCREF(descr);  // stolen by the cast
-    Ref back = Ref::steal(PyArray_CastToType(ns, descr, 0));
-    Ref same = Ref::steal(PyArray_FROMANY(reinterpret_cast<PyObject*>(original), NPY_NOTYPE, 0, 0,
-                                          NPY_ARRAY_CARRAY_RO));
-    if (!back || !same) return -1;
-    const auto* b = reinterpret_cast<PyArrayObject*>(back.get());
-    return std::memcmp(PyArray_DATA(b), PyArray_DATA(reinterpret_cast<PyArrayObject*>(same.get())),
-                       sizeof(std::int64_t) * static_cast<size_t>(PyArray_SIZE(b))) != 0;
+    return finish(std::move(array), out);
 }
 
 int read_ndarray(ctime_state* st, PyArrayObject* a, Format format, Instants& out) {
@@ -246,24 +310,7 @@ int read_ndarray(ctime_state* st, PyArrayObject* a, Format format, Instants& out
     }
     if (format == Format::jd) return read_jd_array(a, out);
     const char kind = PyArray_DESCR(a)->kind;
-    if (kind == 'M') {
-        Py_INCREF(st->ns_descr);  // the cast steals it
-        Ref cast = Ref::steal(PyArray_CastToType(a, st->ns_descr, 0));
-        if (!cast) return -1;
-        auto* ca = reinterpret_cast<PyArrayObject*>(cast.get());
-        const int overflowed = cast_overflowed(a, ca);
-        if (overflowed != 0) {
-            if (overflowed > 0)
-                PyErr_Format(PyExc_ValueError, "Time: a datetime64 value is outside the "
-                             "nanosecond range %s", range_text);
-            return -1;
-        }
-        npy_intp dims[1] = {PyArray_SIZE(ca)};
-        Ref array = Ref::steal(PyArray_SimpleNew(PyArray_NDIM(ca), dims, NPY_INT64));
-        if (!array) return -1;
-        std::memcpy(int64_data(array), PyArray_DATA(ca), sizeof(std::int64_t) * dims[0]);
-        return finish(std::move(array), out);
-    }
+    if (kind == 'M') return read_datetime64(a, out);
     if (kind == 'i' || kind == 'u') {
         // Safe casting only: uint64 (which may not fit) is refused by NumPy with TypeError.
         Ref array = Ref::steal(PyArray_FromAny(reinterpret_cast<PyObject*>(a),
