@@ -1,6 +1,7 @@
 """A Cython consumer cimports TLE and ELSET through tle.pxd: reads their fields, calls the
 virtual operations and overrides parse_line2 in a cdef subclass."""
 
+import inspect
 import math
 import sys
 
@@ -122,6 +123,12 @@ def test_override_takes_effect_during_construction(consumer):
     assert FromPython(L1, L2).inc == doubled.inc
     e = ELSET(doubled, TLE(line1(day="99.5"), L2))
     assert e.inc.tolist() == [plain.inc, doubled.inc]
+
+
+def test_cython_subclasses_show_the_base_signature(consumer):
+    assert str(inspect.signature(consumer.Doubled)) == "(line1, line2, strict_validation=None)"
+    assert str(inspect.signature(consumer.Catalogued)) == "(*elements, satname=None)"
+    assert consumer.Doubled.__doc__ == "Doubles the inclination and the mean motion read from line 2."
 
 
 def test_an_override_that_raises_ends_construction(consumer):

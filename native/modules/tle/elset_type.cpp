@@ -334,7 +334,8 @@ const py::FunctionSpec ELSET_methods[] = {
 };
 
 PyType_Slot ELSET_slots[] = {
-    {Py_tp_doc, const_cast<char*>("TODO: must behave like Ephemeris")},
+    {Py_tp_doc,
+     const_cast<char*>("ELSET(*elements, satname=None)\n--\n\nTODO: must behave like Ephemeris")},
     {Py_tp_new, reinterpret_cast<void*>(ELSET_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(ELSET_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(ELSET_traverse)},

@@ -250,6 +250,8 @@ PyGetSetDef TLE_getset[] = {
 #undef ORBIVEX_TLE_DOUBLE
 
 PyType_Slot TLE_slots[] = {
+    // Only the signature, for __text_signature__: the class itself has no docstring.
+    {Py_tp_doc, const_cast<char*>("TLE(line1, line2, strict_validation=None)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(TLE_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(TLE_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(TLE_traverse)},
@@ -278,6 +280,8 @@ int add_tle_type(PyObject* module, tle_state* st) noexcept {
     Ref capsule = Ref::steal(PyCapsule_New(&tle_vtable, nullptr, nullptr));
     if (!capsule || PyDict_SetItem(st->TLE_type->tp_dict, st->s_vtable, capsule.get()) < 0)
         return -1;
+    // What is left of the docstring without its signature is empty: no docstring at all.
+    if (PyDict_SetItemString(st->TLE_type->tp_dict, "__doc__", Py_None) < 0) return -1;
     PyType_Modified(st->TLE_type);
     return PyModule_AddObjectRef(module, "TLE", type);
 }
