@@ -239,6 +239,18 @@ class TestConversions:
         # NumPy multiplies before it divides: 2**62 ticks of 3 ps overflow on the way.
         assert Time(np.datetime64(2**62, "3ps")).int64 == 3 * 2**62 // 1000
         assert Time(np.datetime64(-(2**62), "3ps")).int64 == -(3 * 2**62) // 1000  # rounded down
+        # One tick longer than the whole range.
+        assert Time(np.datetime64(0, "2147483647W")).int64 == 0
+        with pytest.raises(ValueError, match="outside the nanosecond range"):
+            Time(np.datetime64(-1, "2147483647W"))
+
+    @pytest.mark.parametrize("dtype", ["M8[0D]", "M8[0ps]", "M8[0Y]"])
+    def test_datetime64_of_a_unit_without_length(self, dtype):
+        for value in (np.array([5], dtype=dtype), np.array([5], dtype=dtype)[0]):
+            with pytest.raises(TypeError) as info:
+                Time(value)
+            assert str(info.value) == (f"Time: cannot read instants from an array of dtype "
+                                       f"dtype('<{dtype}') (a unit of no length)")
 
     def test_datetime64_in_another_byte_order(self):
         swapped = np.array([9223372036, -9223372036, 5], dtype=">M8[s]")

@@ -208,23 +208,40 @@ int read_jd_array(PyArrayObject* a, Instants& out) {
     return finish(std::move(array), out);
 }
 
-// Nanoseconds of one datetime64 value `v` in ticks of `num` units `unit`, rounded down as NumPy
-// rounds. False when the instant does not fit (NaT is passed through).
-bool ns_from_ticks(std::int64_t v, NPY_DATETIMEUNIT unit, std::int64_t num, std::int64_t& out) {
-    using wide = __int128;
-    if (v == kern::not_a_time) {
-        out = v;
-        return true;
-    }
-    const wide ticks = wide{v} * num;  // below 2**94 in magnitude
-    // NaT is not an instant either, so the range is symmetric.
-    constexpr wide limit = std::numeric_limits<std::int64_t>::max();
-    wide ns = 0;
+using wide = __int128;
+
+// NaT is not an instant either, so the range of instants is symmetric.
+constexpr std::int64_t ns_limit = std::numeric_limits<std::int64_t>::max();
+
+[[gnu::cold]] int raise_datetime64_range() {
+    PyErr_Format(PyExc_ValueError, "Time: a datetime64 value is outside the nanosecond range %s",
+                 range_text);
+    return -1;
+}
+
+// Nanoseconds in one unit of fixed length; 0 for calendar units and units finer than 1 ns.
+std::int64_t ns_per_unit(NPY_DATETIMEUNIT unit) {
     switch (unit) {
-    case NPY_FR_Y:
-    case NPY_FR_M: {
-        // Calendar units count years or months from 1970-01. Far beyond the range either way,
-        // the bound only keeps the calendar arithmetic within int64.
+    case NPY_FR_W: return 7 * kern::ns_per_day;
+    case NPY_FR_D: return kern::ns_per_day;
+    case NPY_FR_h: return 3600 * kern::ns_per_second;
+    case NPY_FR_m: return 60 * kern::ns_per_second;
+    case NPY_FR_s: return kern::ns_per_second;
+    case NPY_FR_ms: return 1'000'000;
+    case NPY_FR_us: return 1'000;
+    case NPY_FR_ns: return 1;
+    case NPY_FR_GENERIC: return 1;  // NumPy converts unbound units one to one
+    default: return 0;
+    }
+}
+
+// Nanoseconds of `ticks` (a tick count times its multiplier, below 2**94 in magnitude) in a
+// calendar unit or a unit finer than 1 ns, rounded down as NumPy rounds. False when the
+// instant does not fit.
+bool ns_from_ticks(wide ticks, NPY_DATETIMEUNIT unit, std::int64_t& out) {
+    if (unit == NPY_FR_Y || unit == NPY_FR_M) {
+        // Years or months from 1970-01. Far beyond the range either way, the bound only keeps
+        // the calendar arithmetic within int64.
         const wide months = unit == NPY_FR_Y ? ticks * 12 : ticks;
         if (months < -12'000'000 || months > 12'000'000) return false;
         const auto m = static_cast<std::int64_t>(months);
@@ -232,39 +249,20 @@ bool ns_from_ticks(std::int64_t v, NPY_DATETIMEUNIT unit, std::int64_t num, std:
                                    static_cast<int>(kern::floor_mod(m, 12)) + 1, 1, 0,
                                    out) == TimeStatus::ok;
     }
-    case NPY_FR_ps:
-    case NPY_FR_fs:
-    case NPY_FR_as: {
-        const wide per_ns = unit == NPY_FR_ps ? 1000 : unit == NPY_FR_fs ? 1'000'000 : 1'000'000'000;
-        ns = ticks / per_ns - (ticks % per_ns < 0);  // floor
-        break;
-    }
-    default: {
-        std::int64_t per_tick = 0;
-        switch (unit) {
-        case NPY_FR_W: per_tick = 7 * kern::ns_per_day; break;
-        case NPY_FR_D: per_tick = kern::ns_per_day; break;
-        case NPY_FR_h: per_tick = 3600 * kern::ns_per_second; break;
-        case NPY_FR_m: per_tick = 60 * kern::ns_per_second; break;
-        case NPY_FR_s: per_tick = kern::ns_per_second; break;
-        case NPY_FR_ms: per_tick = 1'000'000; break;
-        case NPY_FR_us: per_tick = 1'000; break;
-        case NPY_FR_ns: per_tick = 1; break;
-        case NPY_FR_GENERIC: per_tick = 1; break;  // NumPy converts unbound units one to one
-        default: return false;
-        }
-        if (ticks > limit / per_tick || ticks < -limit / per_tick) return false;
-        ns = ticks * per_tick;
-    }
-    }
-    if (ns < -limit || ns > limit) return false;
+    const wide per_ns = unit == NPY_FR_ps   ? 1000
+                        : unit == NPY_FR_fs ? 1'000'000
+                        : unit == NPY_FR_as ? 1'000'000'000
+                                            : 0;
+    if (per_ns == 0) return false;  // a unit NumPy does not have
+    const wide ns = ticks / per_ns - (ticks % per_ns < 0);  // floor
+    if (ns < -ns_limit || ns > ns_limit) return false;
     out = static_cast<std::int64_t>(ns);
     return true;
 }
 
-// datetime64 values converted exactly, element by element: NumPy's own cast to nanoseconds
-// wraps around silently (before 2.5) or raises OverflowError (2.5), and its intermediate
-// products overflow for units such as M8[3ps] even where the result fits.
+// datetime64 values converted exactly: NumPy's own cast to nanoseconds wraps around silently
+// (before 2.5) or raises OverflowError (2.5), and its intermediate products overflow for units
+// such as M8[3ps] even where the result fits.
 int read_datetime64(PyArrayObject* a, Instants& out) {
     auto* meta = reinterpret_cast<PyArray_DatetimeDTypeMetaData*>(
         PyDataType_C_METADATA(PyArray_DESCR(a)));
@@ -274,6 +272,12 @@ int read_datetime64(PyArrayObject* a, Instants& out) {
     }
     const NPY_DATETIMEUNIT unit = meta->meta.base;
     const std::int64_t num = meta->meta.num;
+    if (num < 1) {  // NumPy accepts datetime64[0D]
+        PyErr_Format(PyExc_TypeError,
+                     "Time: cannot read instants from an array of dtype %R (a unit of no length)",
+                     reinterpret_cast<PyObject*>(PyArray_DESCR(a)));
+        return -1;
+    }
     // The raw ticks, C-contiguous in native byte order.
     PyArray_Descr* native = PyArray_DESCR(a);
     if (PyArray_ISNBO(native->byteorder))
@@ -290,12 +294,28 @@ int read_datetime64(PyArrayObject* a, Instants& out) {
     if (!array) return -1;
     const auto* src = static_cast<const std::int64_t*>(PyArray_DATA(ta));
     std::int64_t* data = int64_data(array);
-    for (npy_intp i = 0; i < dims[0]; ++i) {
-        if (!ns_from_ticks(src[i], unit, num, data[i])) {
-            PyErr_Format(PyExc_ValueError,
-                         "Time: a datetime64 value is outside the nanosecond range %s",
-                         range_text);
-            return -1;
+    if (const std::int64_t per_unit = ns_per_unit(unit)) {
+        // A fixed length: the tick counts inside the range are known before the loop.
+        const wide per_tick = wide{per_unit} * num;
+        const auto bound = static_cast<std::int64_t>(ns_limit / per_tick);
+        const std::int64_t step = bound ? static_cast<std::int64_t>(per_tick) : 0;
+        for (npy_intp i = 0; i < dims[0]; ++i) {
+            const std::int64_t v = src[i];
+            if (v == kern::not_a_time) {
+                data[i] = v;
+            } else if (v > bound || v < -bound) {
+                return raise_datetime64_range();
+            } else {
+                data[i] = v * step;
+            }
+        }
+    } else {
+        for (npy_intp i = 0; i < dims[0]; ++i) {
+            const std::int64_t v = src[i];
+            if (v == kern::not_a_time)
+                data[i] = v;
+            else if (!ns_from_ticks(wide{v} * num, unit, data[i]))
+                return raise_datetime64_range();
         }
     }
     return finish(std::move(array), out);
