@@ -15,8 +15,11 @@ inline constexpr double two_pi = 6.283185307179586;
 inline constexpr double pi = 3.141592653589793;
 /// Relative step below which Newton's iteration for Kepler's equation stops.
 inline constexpr double kepler_rtol = 1e-7;
-/// Newton steps after which the solver gives up on settling (see eca_from_mea).
+/// Newton steps after which the solver gives up on settling (see eca_from_mea). For |e| < 1
+/// valid input can need over 10^5 steps; for |e| ≥ 1, outside the solver's domain, the cap is
+/// low so that no element costs more than a fraction of a millisecond.
 inline constexpr long kepler_step_cap = 10'000'000;
+inline constexpr long kepler_step_cap_outside = 4'000;
 
 // ---- size, period and mean motion -----------------------------------------------------------
 
@@ -129,10 +132,18 @@ inline double kepler_bisect(const double mea, const double ecc) noexcept {
 ///  - an exact repeat of an estimate (Brent's cycle detection: compare with an estimate saved
 ///    at power-of-two intervals) proves that the iteration never stops, since each step is a
 ///    fixed function of the estimate and every step of the cycle has been seen to fail the test;
-///  - kepler_step_cap steps (far above what converging input needs) end the loop as well.
-/// Both exits return kepler_bisect(M, e): a true root, in the turn of M.
+///  - kepler_step_cap steps (far above what converging input needs) end the loop as well; for
+///    |e| ≥ 1 kepler_step_cap_outside does, a few thousand steps (Newton is chaotic there and
+///    a few per cent of such input would otherwise run to the large cap);
+///  - a step that overshoots to an infinite estimate (the denominator 1 − e·cos E rounds to
+///    almost nothing near e = 1) makes the next step's error NaN, which stops the loop as
+///    NaN input does: from finite M and e that NaN is no answer, the root exists.
+/// These exits return kepler_bisect(M, e): a true root, in the turn of M (for |e| ≥ 1, where
+/// roots need not be unique, the one the bisection reaches, always the same for the same input).
+/// Finite M and e never give NaN.
 inline double eca_from_mea(const double mea, const double ecc) noexcept {
     if (mea == 0.0 || mea == pi || ecc == 0.0) return mea;
+    const long cap = std::fabs(ecc) >= 1.0 ? kepler_step_cap_outside : kepler_step_cap;
     double eca = mea < pi ? mea + ecc : mea - ecc;
     double saved = eca;
     long power = 1;
@@ -143,8 +154,12 @@ inline double eca_from_mea(const double mea, const double ecc) noexcept {
         const double increment = ((mea - eca) + ecc * s) / (1.0 - ecc * c);
         const double error = std::fabs(increment / eca);
         eca = eca + increment;
-        if (!(error > kepler_rtol)) return eca;
-        if (eca == saved || step >= kepler_step_cap) return kepler_bisect(mea, ecc);
+        if (!(error > kepler_rtol)) {
+            // From finite M and e only an overshoot gives a NaN error; the root exists.
+            if (!std::isnan(error) || !std::isfinite(mea) || !std::isfinite(ecc)) return eca;
+            return kepler_bisect(mea, ecc);
+        }
+        if (eca == saved || step >= cap) return kepler_bisect(mea, ecc);
         if (++since_saved == power) {
             saved = eca;
             power *= 2;

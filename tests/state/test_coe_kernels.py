@@ -249,6 +249,74 @@ def test_out_of_domain_eccentricity_terminates_with_a_root_or_nan(mea, ecc):
         assert abs((eca - ecc * math.sin(eca)) - mea) <= 1e-6 * max(1.0, abs(mea))
 
 
+def kepler_bisect(mea, ecc):
+    """The bracketed solve the Kepler solver falls back on, written from its formulas."""
+    def residual(e):
+        return ((1.0 - ecc) * e + ecc * (e - math.sin(e))) - mea
+
+    lo, hi = mea - abs(ecc), mea + abs(ecc)
+    while True:
+        mid = lo + (hi - lo) * 0.5
+        if not lo < mid < hi:
+            break
+        f = residual(mid)
+        if f == 0.0:
+            return mid
+        lo, hi = (mid, hi) if f < 0.0 else (lo, mid)
+    return lo if abs(residual(lo)) <= abs(residual(hi)) else hi
+
+
+# Plain Newton overshoots to an infinite estimate here (1 − e·cos E rounds to almost nothing),
+# and the next step is NaN; the first three NaNs of linspace(−π, π, 100001) at each e.
+OVERSHOOTING = [
+    (-2.011498944240473, 0.9999), (-1.7943520600243463, 0.9999), (-1.65103260316758, 0.9999),
+    (-2.060696285195689, 0.99999), (-2.060507789636474, 0.99999),
+    (-2.0586228340443196, 0.99999),
+]
+
+
+@pytest.mark.parametrize("mea, ecc", OVERSHOOTING)
+def test_overshoot_to_infinity_gives_the_bracketed_root(mea, ecc):
+    seen, done = R.newton_steps(mea, ecc, 200_000)
+    assert done and math.isnan(seen[-1]) and math.isinf(seen[-2])
+    eca = eca_from_mea(mea, ecc)
+    assert bits(eca) == bits(kepler_bisect(mea, ecc))
+    assert abs(R.mea_from_eca(eca, ecc) - mea) <= 1e-15
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.one_of(st.floats(-100.0, 100.0), st.floats(-2.1, -1.6)),
+       st.one_of(st.floats(0.0, 1.0, exclude_max=True), st.floats(0.9999, 1.0, exclude_max=True)))
+def test_finite_elliptic_input_never_gives_nan(mea, ecc):
+    # Overshoots cluster at M from −2.1 to −1.6 with e near 1.
+    eca = eca_from_mea(mea, ecc)
+    assert abs(eca - mea) <= ecc
+    assert abs(R.mea_from_eca(eca, ecc) - mea) <= 1e-9 * max(1.0, abs(mea))
+
+
+# Outside the solver's domain (e ≥ 1) Newton settles here only after thousands of steps, on a
+# value a few ulps from the bracketed root; the solver gives up before and takes that root.
+LATE_SETTLING = [(-2.0625, 2.86328125, 17916), (-13.5, 1.953125, 12901),
+                 (7.375, 1.33984375, 10633), (-15.0625, 1.2890625, 6466)]
+
+
+@pytest.mark.parametrize("mea, ecc, steps", LATE_SETTLING)
+def test_outside_the_domain_newton_is_cut_short(mea, ecc, steps):
+    seen, done = R.newton_steps(mea, ecc, 100_000)
+    assert done and len(seen) == steps
+    eca = eca_from_mea(mea, ecc)
+    assert bits(eca) == bits(kepler_bisect(mea, ecc)) != bits(seen[-1])
+    assert abs(seen[-1] - eca) <= 1e-13
+
+
+@pytest.mark.parametrize("mea, ecc", [(5.0, 5.0), (-18.75, 5.0), (1e6, 50.0), (-7.25, -2.5)])
+def test_outside_the_domain_unsettled_input_gives_the_bracketed_root(mea, ecc):
+    assert not R.newton_steps(mea, ecc, 20_000)[1]
+    eca = eca_from_mea(mea, ecc)
+    assert bits(eca) == bits(kepler_bisect(mea, ecc))
+    assert abs((eca - ecc * math.sin(eca)) - mea) <= 1e-12 * max(1.0, abs(mea), abs(ecc))
+
+
 # ---- anomalies through atan2_asymmetric -----------------------------------------------------
 
 @settings(max_examples=200, deadline=None)

@@ -133,6 +133,18 @@ private:
     bool held_ = false;
 };
 
+/// Elements between two looks for a pending signal in the array loops: a look costs a few
+/// nanoseconds, far below the work of this many elements, and Ctrl-C is answered well within a
+/// second for any ordinary input.
+inline constexpr Py_ssize_t signal_interval = 4096;
+
+/// Before element i of an array loop: at every signal_interval-th element, runs the pending
+/// signal handlers; true, with their exception set (KeyboardInterrupt on Ctrl-C), when one
+/// raised, and the call ends with it.
+inline bool interrupted(Py_ssize_t i) {
+    return (i & (signal_interval - 1)) == 0 && i != 0 && PyErr_CheckSignals() < 0;
+}
+
 /// Calls the module-level `numpy.<name>(arg)`. New reference or NULL.
 PyObject* call_numpy(PyObject* module, const coe_state* st, PyObject* name, PyObject* arg);
 

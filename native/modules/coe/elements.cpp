@@ -61,6 +61,7 @@ int fast_loop(const View& out, Py_ssize_t n, const Operand& a, const Operand& b)
     const Py_ssize_t step = out.stride();
     const double av = a.value, bv = b.value;
     for (Py_ssize_t i = 0; i < n; ++i) {
+        if (interrupted(i)) return -1;
         const double x = AArray ? load(a.data + i * a.stride) : av;
         const double y = BArray ? load(b.data + i * b.stride) : bv;
         const double r = K(x, y);
@@ -81,7 +82,7 @@ int run(const View& out, Py_ssize_t n, Operand& a, Operand& b) {
     }
     for (Py_ssize_t i = 0; i < n; ++i) {
         double x, y;
-        if (a.read(i, x) < 0 || b.read(i, y) < 0) return -1;
+        if (interrupted(i) || a.read(i, x) < 0 || b.read(i, y) < 0) return -1;
         const double r = K(x, y);
         if (CanFail && r == k::failed_result && PyErr_Occurred()) return -1;
         if (i >= out.len()) {

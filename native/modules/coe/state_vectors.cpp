@@ -128,6 +128,7 @@ int fill_elements(const View& out, Py_ssize_t n, PyObject* r, PyObject* v, doubl
         const npy_intp r0 = PyArray_STRIDE(ra, 0), r1 = PyArray_STRIDE(ra, 1);
         const npy_intp v0 = PyArray_STRIDE(va, 0), v1 = PyArray_STRIDE(va, 1);
         for (Py_ssize_t i = 0; i < n; ++i, rp += r0, vp += v0, dst += dst_step) {
+            if (interrupted(i)) return -1;
             double lr[3], lv[3];
             load_row(rp, r1, lr);
             load_row(vp, v1, lv);
@@ -139,6 +140,7 @@ int fill_elements(const View& out, Py_ssize_t n, PyObject* r, PyObject* v, doubl
         return 0;
     }
     for (Py_ssize_t i = 0; i < n; ++i, dst += dst_step) {
+        if (interrupted(i)) return -1;
         double lr[3], lv[3];
         for (Py_ssize_t j = 0; j < 3; ++j) {
             if (item2_to_double(r, i, j, lr[j]) < 0 || item2_to_double(v, i, j, lv[j]) < 0)
@@ -216,6 +218,7 @@ PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) noexcept {
         const Py_ssize_t src_step = records.stride(), r0 = rv.stride(0), r1 = rv.stride(1);
         const Py_ssize_t v0 = vv.stride(0), v1 = vv.stride(1);
         for (Py_ssize_t i = 0; i < n; ++i, src += src_step, rp += r0, vp += v0) {
+            if (interrupted(i)) return nullptr;
             COE_t rec;
             std::memcpy(&rec, src, sizeof rec);
             double lr[3], lv[3];
