@@ -1,0 +1,459 @@
+// SGP4/SDP4: initialisation of one element set and propagation of one or more lanes.
+//
+// Equations of Spacetrack Report No. 3 (Hoots and Roehrich, 1980) as revised in "Revisiting
+// Spacetrack Report #3" (Vallado, Crawford, Hujsak and Kelso, 2006). Propagation is written
+// once over a lane type (double, or a vector of doubles from sgp4_maths.hpp); with double it is
+// the published model evaluated with the C library, operation for operation.
+#pragma once
+
+#include <cmath>
+
+#include "sgp4_deep.hpp"
+#include "sgp4_maths.hpp"
+#include "sgp4_record.hpp"
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+namespace orbivex::kern::sgp4 {
+
+/// Mean elements of an element set at its epoch, in the model's units.
+struct Elements {
+    double bstar;     ///< drag term B*, 1/earth radii
+    double ndot;      ///< first derivative of mean motion / 2, rad/min^2 (not used by the model)
+    double nddot;     ///< second derivative / 6, rad/min^3 (not used by the model)
+    double ecco;      ///< eccentricity
+    double argpo;     ///< argument of perigee, rad
+    double inclo;     ///< inclination, rad
+    double mo;        ///< mean anomaly, rad
+    double no_kozai;  ///< mean motion (Kozai), rad/min
+    double nodeo;     ///< right ascension of the ascending node, rad
+};
+
+/// Julian date of the model's day 0, 1949 December 31 00:00 UT.
+inline constexpr double jd_1950 = 2433281.5;
+
+/// Days since 1949 December 31 00:00 UT of the Julian date jd_whole + jd_frac. The whole part
+/// is taken first, so an epoch whose jd_whole is day 0 plus whole days loses nothing.
+inline double epoch_days(double jd_whole, double jd_frac) noexcept {
+    return (jd_whole - jd_1950) + jd_frac;
+}
+
+/// Greenwich mean sidereal time (rad, [0, 2 pi)) at UT1 Julian date `jdut1`, IAU 1982.
+inline double gstime(double jdut1) noexcept {
+    const double tut1 = (jdut1 - 2451545.0) / 36525.0;
+    double temp = -6.2e-6 * tut1 * tut1 * tut1 + 0.093104 * tut1 * tut1 +
+                  (876600.0 * 3600 + 8640184.812866) * tut1 + 67310.54841;  // seconds
+    // 360 degrees per 86400 s: seconds / 240 are degrees
+    temp = std::fmod(temp * (M_PI / 180.0) / 240.0, 2.0 * M_PI);
+    if (temp < 0.0) temp += 2.0 * M_PI;
+    return temp;
+}
+
+template <class V, bool Deep>
+V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, bool drag,
+                  const V& t, ResonanceState<V>& st, V (&r)[3], V (&v)[3]) noexcept;
+
+/// Initialises `rec` from the elements at `epoch` (days since 1949 December 31 00:00 UT) and
+/// propagates it to the epoch, as the model does; returns that status (also in rec.status).
+/// A set that fails still has its record filled, and propagating it gives the model's codes.
+inline int init_days(Record& rec, double epoch, const Elements& el, Gravity gravity = Gravity::wgs72,
+                     Mode mode = Mode::improved) noexcept {
+    rec = Record{};
+    const GravityModel g = gravity_model(gravity);
+    NearTerms<double>& c = rec.near;
+    rec.epoch = epoch;
+    rec.gravity = gravity;
+    rec.mode = mode;
+    rec.bstar = el.bstar;
+    rec.no_kozai = el.no_kozai;
+    c.ecco = el.ecco;
+    c.argpo = el.argpo;
+    c.inclo = el.inclo;
+    c.mo = el.mo;
+    c.nodeo = el.nodeo;
+    c.j2 = g.j2;
+    c.j3oj2 = g.j3oj2;
+    c.xke = g.xke;
+    c.rscale = g.radius;
+    c.vscale = g.radius * g.xke / 60.0;
+    rec.deep.wrap = mode == Mode::operational ? 1.0 : 0.0;
+    const double x2o3 = 2.0 / 3.0;
+    const double bstar = el.bstar;
+
+    // Atmosphere: the density function's s = 78 km and (q0 - s)^4 with q0 = 120 km.
+    const double ss = 78.0 / g.radius + 1.0;
+    const double qzms2ttemp = (120.0 - 78.0) / g.radius;
+    const double qzms2t = qzms2ttemp * qzms2ttemp * qzms2ttemp * qzms2ttemp;
+
+    // Epoch quantities, and the Brouwer mean motion recovered from the Kozai one the sets carry:
+    // two steps of a1 -> a1 (1 - d/3 - d^2 - 134 d^3 / 81) with d = (3/2) k2 (3 cos^2 i - 1) / ...
+    const double eccsq = c.ecco * c.ecco;
+    const double omeosq = 1.0 - eccsq;
+    const double rteosq = std::sqrt(omeosq);
+    const double cosio = std::cos(c.inclo);
+    const double cosio2 = cosio * cosio;
+    const double ak = std::pow(g.xke / el.no_kozai, x2o3);
+    const double d1 = 0.75 * g.j2 * (3.0 * cosio2 - 1.0) / (rteosq * omeosq);
+    double del = d1 / (ak * ak);
+    const double adel = ak * (1.0 - del * del - del * (1.0 / 3.0 + 134.0 * del * del / 81.0));
+    del = d1 / (adel * adel);
+    c.no = el.no_kozai / (1.0 + del);
+
+    const double ao = std::pow(g.xke / c.no, x2o3);
+    const double sinio = std::sin(c.inclo);
+    const double po = ao * omeosq;
+    const double con42 = 1.0 - 5.0 * cosio2;
+    c.con41 = -con42 - cosio2 - cosio2;
+    const double posq = po * po;
+    const double rp = ao * (1.0 - c.ecco);
+    c.a0 = ao;
+    c.sinio = sinio;
+    c.cosio = cosio;
+    // both modes take the sidereal time of the IAU 1982 expression
+    rec.deep.gsto = gstime(epoch + jd_1950);
+    rec.a = std::pow(c.no * g.tumin, -x2o3);
+    rec.alta = rec.a * (1.0 + c.ecco) - 1.0;
+    rec.altp = rec.a * (1.0 - c.ecco) - 1.0;
+
+    if (omeosq >= 0.0 || c.no >= 0.0) {
+        rec.simple = rp < 220.0 / g.radius + 1.0;
+        // below 156 km perigee the density function's s follows the perigee (20 km below 98)
+        double sfour = ss;
+        double qzms24 = qzms2t;
+        const double perige = (rp - 1.0) * g.radius;
+        if (perige < 156.0) {
+            sfour = perige - 78.0;
+            if (perige < 98.0) sfour = 20.0;
+            const double qzms24temp = (120.0 - sfour) / g.radius;
+            qzms24 = qzms24temp * qzms24temp * qzms24temp * qzms24temp;
+            sfour = sfour / g.radius + 1.0;
+        }
+        const double pinvsq = 1.0 / posq;
+        const double tsi = 1.0 / (ao - sfour);
+        const double eta = ao * c.ecco * tsi;
+        const double etasq = eta * eta;
+        const double eeta = c.ecco * eta;
+        const double psisq = std::fabs(1.0 - etasq);
+        const double coef = qzms24 * std::pow(tsi, 4.0);
+        const double coef1 = coef / std::pow(psisq, 3.5);
+        const double cc2 = coef1 * c.no *
+                           (ao * (1.0 + 1.5 * etasq + eeta * (4.0 + etasq)) +
+                            0.375 * g.j2 * tsi / psisq * c.con41 * (8.0 + 3.0 * etasq * (8.0 + etasq)));
+        c.cc1 = bstar * cc2;
+        double cc3 = 0.0;
+        // the odd-zonal drag term divides by e: dropped for nearly circular orbits
+        if (c.ecco > 1.0e-4) cc3 = -2.0 * coef * tsi * g.j3oj2 * c.no * sinio / c.ecco;
+        c.x1mth2 = 1.0 - cosio2;
+        const double cc4 =
+            2.0 * c.no * coef1 * ao * omeosq *
+            (eta * (2.0 + 0.5 * etasq) + c.ecco * (0.5 + 2.0 * etasq) -
+             g.j2 * tsi / (ao * psisq) *
+                 (-3.0 * c.con41 * (1.0 - 2.0 * eeta + etasq * (1.5 - 0.5 * eeta)) +
+                  0.75 * c.x1mth2 * (2.0 * etasq - eeta * (1.0 + etasq)) * std::cos(2.0 * c.argpo)));
+        const double cc5 = 2.0 * coef1 * ao * omeosq * (1.0 + 2.75 * (etasq + eeta) + eeta * etasq);
+        c.bcc4 = bstar * cc4;
+
+        // secular rates of M, perigee and node from J2 (to second order) and J4
+        const double cosio4 = cosio2 * cosio2;
+        const double temp1 = 1.5 * g.j2 * pinvsq * c.no;
+        const double temp2 = 0.5 * temp1 * g.j2 * pinvsq;
+        const double temp3 = -0.46875 * g.j4 * pinvsq * pinvsq * c.no;
+        c.mdot = c.no + 0.5 * temp1 * rteosq * c.con41 +
+                 0.0625 * temp2 * rteosq * (13.0 - 78.0 * cosio2 + 137.0 * cosio4);
+        c.argpdot = -0.5 * temp1 * con42 + 0.0625 * temp2 * (7.0 - 114.0 * cosio2 + 395.0 * cosio4) +
+                    temp3 * (3.0 - 36.0 * cosio2 + 49.0 * cosio4);
+        const double xhdot1 = -temp1 * cosio;
+        c.nodedot = xhdot1 + (0.5 * temp2 * (4.0 - 19.0 * cosio2) + 2.0 * temp3 * (3.0 - 7.0 * cosio2)) *
+                                 cosio;
+        const double xpidot = c.argpdot + c.nodedot;
+        c.omgcof = bstar * cc3 * std::cos(c.argpo);
+        c.xmcof = 0.0;
+        if (c.ecco > 1.0e-4) c.xmcof = -x2o3 * coef * bstar / eeta;
+        c.nodecf = 3.5 * omeosq * xhdot1 * c.cc1;
+        c.t2cof = 1.5 * c.cc1;
+        // the J3 long-period term in L has 1 + cos i below: guard it at 180 degrees
+        if (std::fabs(cosio + 1.0) > 1.5e-12)
+            c.xlcof = -0.25 * g.j3oj2 * sinio * (3.0 + 5.0 * cosio) / (1.0 + cosio);
+        else
+            c.xlcof = -0.25 * g.j3oj2 * sinio * (3.0 + 5.0 * cosio) / 1.5e-12;
+        c.aycof = -0.5 * g.j3oj2 * sinio;
+        const double delmotemp = 1.0 + eta * std::cos(c.mo);
+        c.delmo = delmotemp * delmotemp * delmotemp;
+        c.sinmao = std::sin(c.mo);
+        c.x7thm1 = 7.0 * cosio2 - 1.0;
+        c.eta = eta;
+        c.bcc5 = bstar * cc5;
+
+        if (2.0 * M_PI / c.no >= 225.0) {
+            rec.deep_space = 1;
+            rec.simple = 1;
+            init_deep_space(rec, epoch, xpidot);
+        }
+        if (!rec.simple) {
+            const double cc1sq = c.cc1 * c.cc1;
+            c.d2 = 4.0 * ao * tsi * cc1sq;
+            const double temp = c.d2 * tsi * c.cc1 / 3.0;
+            c.d3 = (17.0 * ao + sfour) * temp;
+            c.d4 = 0.5 * temp * ao * tsi * (221.0 * ao + 31.0 * sfour) * c.cc1;
+            c.t3cof = c.d2 + 2.0 * cc1sq;
+            c.t4cof = 0.25 * (3.0 * c.d3 + c.cc1 * (12.0 * c.d2 + 10.0 * cc1sq));
+            c.t5cof = 0.2 * (3.0 * c.d4 + 12.0 * c.cc1 * c.d3 + 6.0 * c.d2 * c.d2 +
+                             15.0 * cc1sq * (2.0 * c.d2 + cc1sq));
+        } else {
+            // the simplified expressions leave these terms out; zero makes the full ones agree
+            c.omgcof = c.xmcof = c.eta = c.delmo = c.bcc5 = 0.0;
+        }
+    }
+
+    ResonanceState<double> st{};
+    double r[3], v[3];
+    const double s = rec.deep_space
+                         ? propagate_lanes<double, true>(c, rec.deep, rec.resonance, false, 0.0, st, r, v)
+                         : propagate_lanes<double, false>(c, rec.deep, 0, !rec.simple, 0.0, st, r, v);
+    rec.status = static_cast<int>(s);
+    return rec.status;
+}
+
+/// Initialises `rec` from elements whose epoch is the Julian date jd_whole + jd_frac (UT).
+inline int init(Record& rec, double jd_whole, double jd_frac, const Elements& el,
+                Gravity gravity = Gravity::wgs72, Mode mode = Mode::improved) noexcept {
+    return init_days(rec, epoch_days(jd_whole, jd_frac), el, gravity, mode);
+}
+
+namespace model_detail {
+
+/// sin and cos of atan2(sinu, cosu) - dsu. One lane follows the model (the arctangent, then
+/// sin and cos); vectors rotate the normalised (cos u, sin u) by -dsu instead, which is the
+/// same angle without an arctangent.
+inline void argument_of_latitude(double sinu, double cosu, double dsu, double& s, double& c) noexcept {
+    const double su = std::atan2(sinu, cosu) - dsu;
+    s = std::sin(su);
+    c = std::cos(su);
+}
+
+template <lanes::Vector V>
+inline void argument_of_latitude(const V& sinu, const V& cosu, const V& dsu, V& s, V& c) noexcept {
+    using namespace lanes;
+    const V h2 = sinu * sinu + cosu * cosu;
+    const V inv = 1.0 / sqrt_(h2);
+    const V su = sinu * inv, cu = cosu * inv;
+    V sd, cd;
+    sincos_(dsu, sd, cd);
+    s = su * cd - cu * sd;
+    c = cu * cd + su * sd;
+}
+
+}  // namespace model_detail
+
+/// Propagates lanes of sets to t (minutes since each lane's epoch): position r in units of
+/// c.rscale per earth radius (km for a record as initialised), velocity v in c.vscale units
+/// (km/s). Returns the status per lane (as a double); failed lanes have NaN in r and v.
+///
+/// Deep selects the SDP4 branch (all lanes deep-space, with the one `resonance`); `drag` says
+/// whether any lane uses the full drag expressions (false skips them, exact for simple sets).
+template <class V, bool Deep>
+V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, bool drag,
+                  const V& t, ResonanceState<V>& st, V (&r)[3], V (&v)[3]) noexcept {
+    using namespace lanes;
+    using M = mask_t<V>;
+    constexpr bool scalar = std::same_as<V, double>;
+
+    V status = V{};
+    const auto fail = [&status](const M& cond, double code) {
+        status = select(both(status == 0.0, cond), splat<V>(code), status);
+    };
+    const auto give_up = [&]() {
+        const V nan = splat<V>(NAN);
+        r[0] = r[1] = r[2] = v[0] = v[1] = v[2] = nan;
+        return status;
+    };
+
+    // ---- secular gravity and drag ------------------------------------------------------
+    const V xmdf = c.mo + c.mdot * t;
+    const V argpdf = c.argpo + c.argpdot * t;
+    const V nodedf = c.nodeo + c.nodedot * t;
+    V argpm = argpdf;
+    V mm = xmdf;
+    const V t2 = t * t;
+    V nodem = nodedf + c.nodecf * t2;
+    V tempa = 1.0 - c.cc1 * t;
+    V tempe = c.bcc4 * t;
+    V templ = c.t2cof * t2;
+    if (!Deep && drag) {
+        const V delomg = c.omgcof * t;
+        const V delmtemp = 1.0 + c.eta * cos_(xmdf);
+        const V delm = c.xmcof * (delmtemp * delmtemp * delmtemp - c.delmo);
+        const V temp = delomg + delm;
+        mm = xmdf + temp;
+        argpm = argpdf - temp;
+        const V t3 = t2 * t;
+        const V t4 = t3 * t;
+        tempa = tempa - c.d2 * t2 - c.d3 * t3 - c.d4 * t4;
+        tempe = tempe + c.bcc5 * (sin_(mm) - c.sinmao);
+        templ = templ + c.t3cof * t3 + t4 * (c.t4cof + t * c.t5cof);
+    }
+    V nm = c.no;
+    V em = c.ecco;
+    V inclm = c.inclo;
+    if constexpr (Deep) deep_secular(c, d, resonance, t, em, argpm, inclm, mm, nodem, nm, st);
+
+    fail(nm <= 0.0, mean_motion);
+    if (all(status != 0.0)) return give_up();
+
+    // semi-major axis with drag: a = (ke / n)^(2/3) (1 - C1 t - ...)^2, then n back from it
+    V am;
+    if (Deep && resonance != no_resonance) {
+        if constexpr (scalar)
+            am = std::pow(c.xke / nm, 2.0 / 3.0) * tempa * tempa;
+        else
+            am = c.a0 * inv_pow23_(nm / c.no) * tempa * tempa;
+    } else {
+        am = c.a0 * tempa * tempa;
+    }
+    nm = c.xke / pow15_(am);
+    em = em - tempe;
+    fail(either(em >= 1.0, em < -0.001), mean_eccentricity);
+    if (all(status != 0.0)) return give_up();
+    // keep e away from zero, where the short-period terms divide by it
+    em = select(em < 1.0e-6, splat<V>(1.0e-6), em);
+    mm = mm + c.no * templ;
+    V xlm = mm + argpm + nodem;
+
+    nodem = fmod2pi_(nodem);
+    argpm = fmod2pi_(argpm);
+    xlm = fmod2pi_(xlm);
+    mm = fmod2pi_(xlm - argpm - nodem);
+
+    // ---- lunar-solar periodics and long-period terms -----------------------------------
+    V ep = em, xincp = inclm, argpp = argpm, nodep = nodem, mp = mm;
+    V sinip = c.sinio, cosip = c.cosio;
+    V aycof = c.aycof, xlcof = c.xlcof, con41 = c.con41, x1mth2 = c.x1mth2, x7thm1 = c.x7thm1;
+    if constexpr (Deep) {
+        lunar_solar_periodics(d, t, ep, xincp, nodep, argpp, mp);
+        // a negative inclination is the same orbit with node and perigee turned by pi
+        const M negative = xincp < 0.0;
+        xincp = select(negative, -xincp, xincp);
+        nodep = select(negative, nodep + M_PI, nodep);
+        argpp = select(negative, argpp - M_PI, argpp);
+        fail(either(ep < 0.0, ep > 1.0), perturbed_eccentricity);
+        if (all(status != 0.0)) return give_up();
+        sincos_(xincp, sinip, cosip);
+        aycof = -0.5 * c.j3oj2 * sinip;
+        const V xl_num = -0.25 * c.j3oj2 * sinip * (3.0 + 5.0 * cosip);
+        xlcof = select(abs_(cosip + 1.0) > 1.5e-12, xl_num / (1.0 + cosip), xl_num / 1.5e-12);
+    }
+    V sinargp, cosargp;
+    sincos_(argpp, sinargp, cosargp);
+    const V axnl = ep * cosargp;
+    V temp = 1.0 / (am * (1.0 - ep * ep));
+    const V aynl = ep * sinargp + temp * aycof;
+    const V xl = mp + argpp + nodep + temp * xlcof * axnl;
+
+    // ---- Kepler's equation in the equinoctial form: E + w from u = L - node ------------
+    const V u = fmod2pi_(xl - nodep);
+    V eo1 = u, sineo1 = V{}, coseo1 = V{};
+    M active = V{} == 0.0;  // every lane takes at least one step, as in the model
+    for (int ktr = 1; ktr <= 10 && any(active); ++ktr) {
+        V s, co;
+        sincos_(eo1, s, co);
+        V tem5 = 1.0 - co * axnl - s * aynl;
+        tem5 = (u - aynl * co + axnl * s - eo1) / tem5;
+        // damp the first steps of very eccentric orbits
+        tem5 = select(abs_(tem5) >= 0.95, select(tem5 > 0.0, splat<V>(0.95), splat<V>(-0.95)), tem5);
+        sineo1 = select(active, s, sineo1);
+        coseo1 = select(active, co, coseo1);
+        eo1 = select(active, eo1 + tem5, eo1);
+        active = both(active, abs_(tem5) >= 1.0e-12);
+    }
+
+    // ---- short-period terms --------------------------------------------------------------
+    const V ecose = axnl * coseo1 + aynl * sineo1;
+    const V esine = axnl * sineo1 - aynl * coseo1;
+    const V el2 = axnl * axnl + aynl * aynl;
+    const V pl = am * (1.0 - el2);
+    fail(pl < 0.0, semilatus_rectum);
+    if (all(status != 0.0)) return give_up();
+    const V rl = am * (1.0 - ecose);
+    const V rdotl = sqrt_(am) * esine / rl;
+    const V rvdotl = sqrt_(pl) / rl;
+    const V betal = sqrt_(1.0 - el2);
+    temp = esine / (1.0 + betal);
+    const V sinu = am / rl * (sineo1 - aynl - axnl * temp);
+    const V cosu = am / rl * (coseo1 - axnl + aynl * temp);
+    const V sin2u = (cosu + cosu) * sinu;
+    const V cos2u = 1.0 - 2.0 * sinu * sinu;
+    temp = 1.0 / pl;
+    const V temp1 = 0.5 * c.j2 * temp;
+    const V temp2 = temp1 * temp;
+    if constexpr (Deep) {
+        const V cosisq = cosip * cosip;
+        con41 = 3.0 * cosisq - 1.0;
+        x1mth2 = 1.0 - cosisq;
+        x7thm1 = 7.0 * cosisq - 1.0;
+    }
+    const V mrt = rl * (1.0 - 1.5 * temp2 * betal * con41) + 0.5 * temp1 * x1mth2 * cos2u;
+    V sinsu, cossu;
+    model_detail::argument_of_latitude(sinu, cosu, 0.25 * temp2 * x7thm1 * sin2u, sinsu, cossu);
+    const V xnode = nodep + 1.5 * temp2 * cosip * sin2u;
+    const V xinc = xincp + 1.5 * temp2 * cosip * sinip * cos2u;
+    const V mvt = rdotl - nm * temp1 * x1mth2 * sin2u / c.xke;
+    const V rvdot = rvdotl + nm * temp1 * (x1mth2 * cos2u + 1.5 * con41) / c.xke;
+
+    // ---- orientation: unit vectors along the radius (u) and across it (v) ----------------
+    V snod, cnod, sini, cosi;
+    sincos_(xnode, snod, cnod);
+    sincos_(xinc, sini, cosi);
+    const V xmx = -snod * cosi;
+    const V xmy = cnod * cosi;
+    const V ux = xmx * sinsu + cnod * cossu;
+    const V uy = xmy * sinsu + snod * cossu;
+    const V uz = sini * sinsu;
+    const V vx = xmx * cossu - cnod * sinsu;
+    const V vy = xmy * cossu - snod * sinsu;
+    const V vz = sini * cossu;
+    r[0] = (mrt * ux) * c.rscale;
+    r[1] = (mrt * uy) * c.rscale;
+    r[2] = (mrt * uz) * c.rscale;
+    v[0] = (mvt * ux + rvdot * vx) * c.vscale;
+    v[1] = (mvt * uy + rvdot * vy) * c.vscale;
+    v[2] = (mvt * uz + rvdot * vz) * c.vscale;
+
+    fail(mrt < 1.0, decayed);
+    const M bad = status != 0.0;
+    if (any(bad)) {
+        const V nan = splat<V>(NAN);
+        for (int k = 0; k < 3; ++k) {
+            r[k] = select(bad, nan, r[k]);
+            v[k] = select(bad, nan, v[k]);
+        }
+    }
+    return status;
+}
+
+/// Propagates one set to t minutes since its epoch: r in km and v in km/s (TEME); returns the
+/// status, with NaN in r and v when it is not 0. `state` optionally carries the resonance
+/// integrator from one call to the next (the result is the same with or without it).
+inline int propagate(const Record& rec, double t, double* r, double* v,
+                     ResonanceState<double>* state = nullptr) noexcept {
+    ResonanceState<double> fresh{};
+    ResonanceState<double>& st = state ? *state : fresh;
+    double rr[3], vv[3];
+    const double s =
+        rec.deep_space
+            ? propagate_lanes<double, true>(rec.near, rec.deep, rec.resonance, false, t, st, rr, vv)
+            : propagate_lanes<double, false>(rec.near, rec.deep, 0, !rec.simple, t, st, rr, vv);
+    for (int k = 0; k < 3; ++k) {
+        r[k] = rr[k];
+        v[k] = vv[k];
+    }
+    return static_cast<int>(s);
+}
+
+}  // namespace orbivex::kern::sgp4
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
