@@ -116,7 +116,7 @@ int bind_vectorcall(const char* func, const Params& params, PyObject* const* arg
 }
 
 int bind_tuple_dict(const char* func, const Params& params, PyObject* args, PyObject* kwds,
-                    PyObject** out) {
+                    PyObject** out, Ref* held) {
     const size_t n = params.names.size();
     for (size_t i = 0; i < n; ++i) out[i] = nullptr;
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
@@ -132,6 +132,8 @@ int bind_tuple_dict(const char* func, const Params& params, PyObject* args, PyOb
         while (PyDict_Next(kwds, &pos, &key, &value)) {
             if (bind_keyword(func, params, key, value, out) < 0) return -1;
         }
+        // The tuple is immutable and the caller's; the dict's values are not safe from it.
+        for (size_t i = static_cast<size_t>(nargs); i < n; ++i) held[i] = Ref::borrow(out[i]);
     }
     return check_required(func, params, out);
 }

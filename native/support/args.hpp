@@ -4,6 +4,8 @@
 
 #include <span>
 
+#include "support/ref.hpp"
+
 namespace orbivex::py {
 
 /// "f() takes exactly|at least|at most N positional argument(s) (M given)"; "exactly" when
@@ -38,8 +40,10 @@ void raise_params_count(const char* func, const Params& params, Py_ssize_t requi
 /// the error set. `func` names the callable in error messages.
 int bind_vectorcall(const char* func, const Params& params, PyObject* const* args,
                     Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
-/// The same for a tuple and an optional dict, as tp_new and tp_init receive them.
+/// The same for a tuple and an optional dict, as tp_new and tp_init receive them. The dict is
+/// mutable and Python code the callee runs can reach it (gc.get_referrers), so each value bound
+/// from it is also held in `held` (one slot per parameter) for as long as the caller keeps it.
 int bind_tuple_dict(const char* func, const Params& params, PyObject* args, PyObject* kwds,
-                    PyObject** out);
+                    PyObject** out, Ref* held);
 
 }  // namespace orbivex::py

@@ -20,20 +20,21 @@ struct Function {
     PyObject* dict;
 };
 
-// Fills unbound trailing parameters from the defaults; a required one missing is an error.
-int fill_defaults(Function* f, Py_ssize_t nargs, PyObject** argv) {
-    const Params& p = f->spec->params;
+// Fills unbound trailing parameters from `defaults` (tuple or NULL); a required one missing is
+// an error.
+int fill_defaults(const FunctionSpec* spec, PyObject* defaults, Py_ssize_t nargs, PyObject** argv) {
+    const Params& p = spec->params;
     const auto n = static_cast<Py_ssize_t>(p.names.size());
-    const Py_ssize_t ndef = f->defaults ? PyTuple_GET_SIZE(f->defaults) : 0;
+    const Py_ssize_t ndef = defaults ? PyTuple_GET_SIZE(defaults) : 0;
     for (Py_ssize_t i = 0; i < n; ++i) {
         if (argv[i]) continue;
         const Py_ssize_t d = i - (p.npositional - ndef);
         if (i < p.npositional && d >= 0 && d < ndef) {
-            argv[i] = PyTuple_GET_ITEM(f->defaults, d);
+            argv[i] = PyTuple_GET_ITEM(defaults, d);
         } else {
             // With fewer defaults than declared, more parameters are required.
             const Py_ssize_t required = std::max(p.nrequired, p.npositional - ndef);
-            raise_params_count(f->spec->name, p, required, nargs);
+            raise_params_count(spec->name, p, required, nargs);
             return -1;
         }
     }
@@ -53,7 +54,11 @@ PyObject* Function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     } else if (bind_vectorcall(spec->name, spec->params, args, nargs, kwnames, argv) < 0) {
         return nullptr;
     }
-    if (nargs < n && fill_defaults(f, nargs, argv) < 0) return nullptr;
+    if (nargs >= n) return spec->impl(f->owner, argv);
+    // The body may run Python code that replaces __defaults__ (a __float__, another thread):
+    // the tuple in force when the call starts stays alive, and with it every default taken.
+    const Ref defaults = Ref::borrow(f->defaults);
+    if (fill_defaults(spec, defaults.get(), nargs, argv) < 0) return nullptr;
     return spec->impl(f->owner, argv);
 }
 
@@ -161,9 +166,12 @@ int set_annotations(PyObject* self, PyObject* value, void*) {
 }
 
 // inspect.Signature built from the FunctionSpec and the current defaults and annotations.
+// inspect.Parameter runs Python code, so another thread may replace __defaults__ meanwhile:
+// the tuple read at the start is the one used throughout.
 PyObject* get_signature(PyObject* self, void*) {
     auto* f = reinterpret_cast<Function*>(self);
     const Params& p = f->spec->params;
+    const Ref defaults = Ref::borrow(f->defaults);
     Ref inspect = Ref::steal(PyImport_ImportModule("inspect"));
     if (!inspect) return nullptr;
     Ref parameter = Ref::steal(PyObject_GetAttrString(inspect.get(), "Parameter"));
@@ -174,7 +182,7 @@ PyObject* get_signature(PyObject* self, void*) {
     Ref annotations = Ref::steal(get_annotations(self, nullptr));
     if (!pos_kind || !kw_kind || !annotations) return nullptr;
     const auto n = static_cast<Py_ssize_t>(p.names.size());
-    const Py_ssize_t ndef = f->defaults ? PyTuple_GET_SIZE(f->defaults) : 0;
+    const Py_ssize_t ndef = defaults ? PyTuple_GET_SIZE(defaults.get()) : 0;
     Ref list = Ref::steal(PyList_New(0));
     if (!list) return nullptr;
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -182,7 +190,7 @@ PyObject* get_signature(PyObject* self, void*) {
         if (!kwargs) return nullptr;
         const Py_ssize_t d = i - (p.npositional - ndef);
         if (i < p.npositional && d >= 0 && d < ndef &&
-            PyDict_SetItemString(kwargs.get(), "default", PyTuple_GET_ITEM(f->defaults, d)) < 0)
+            PyDict_SetItemString(kwargs.get(), "default", PyTuple_GET_ITEM(defaults.get(), d)) < 0)
             return nullptr;
         PyObject* ann = PyDict_GetItemString(annotations.get(), p.names[i]);  // borrowed
         if (ann && PyDict_SetItemString(kwargs.get(), "annotation", ann) < 0) return nullptr;

@@ -11,7 +11,8 @@
 namespace orbivex::py {
 
 /// Body of a function: `owner` is the module that created it, `argv` one borrowed object per
-/// parameter in declared order, defaults already filled in. New reference or NULL with an error.
+/// parameter in declared order, defaults already filled in, each alive for the whole call even
+/// if __defaults__ is replaced meanwhile. New reference or NULL with an error.
 using FunctionImpl = PyObject* (*)(PyObject* owner, PyObject* const* argv);
 
 /// Largest parameter count a FunctionSpec may declare.

@@ -45,7 +45,8 @@ PyObject* Time_new(PyTypeObject* type, PyObject* args, PyObject* kwds) noexcept 
     ctime_state* st = state_of(type);
     if (!st) return nullptr;
     PyObject* argv[3];
-    if (py::bind_tuple_dict("Time", time_params, args, kwds, argv) < 0) return nullptr;
+    Ref held[3];
+    if (py::bind_tuple_dict("Time", time_params, args, kwds, argv, held) < 0) return nullptr;
     return make_time(type, st, argv);
 }
 

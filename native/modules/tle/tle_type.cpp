@@ -100,7 +100,8 @@ const py::Params tle_params{tle_param_names, 2, 3};
 
 int construct(TLEObject* self, tle_state* st, PyObject* args, PyObject* kwds) {
     PyObject* argv[3];
-    if (py::bind_tuple_dict("__cinit__", tle_params, args, kwds, argv) < 0) return -1;
+    Ref held[3];
+    if (py::bind_tuple_dict("__cinit__", tle_params, args, kwds, argv, held) < 0) return -1;
     if (argv[2] && PyObject_IsTrue(argv[2]) < 0) return -1;
     for (int i = 0; i < 2; ++i) {
         if (!PyUnicode_CheckExact(argv[i])) {
