@@ -12,6 +12,11 @@
 #include "sgp4_maths.hpp"
 #include "sgp4_record.hpp"
 
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
 namespace orbivex::kern::sgp4 {
 
 namespace deep {
@@ -394,7 +399,8 @@ inline void deep_secular(const NearTerms<V>& c, const DeepTerms<V>& d, int reson
                     2.0 * (d.d4410 * ce + d.d4422 * cf + d.d5421 * ci + d.d5433 * cj);
             xnddt = xnddt * xldot;
         }
-        const auto going = abs_(t - st.atime) >= deep::step;
+        // a non-finite t would never arrive: such lanes stop (their results are NaN)
+        const auto going = both(abs_(t - st.atime) >= deep::step, abs_(t) <= 1.7976931348623157e308);
         if (!any(going)) break;
         st.xli = select(going, st.xli + xldot * delt + xndt * deep::step2, st.xli);
         st.xni = select(going, st.xni + xndt * delt + xnddt * deep::step2, st.xni);
@@ -499,3 +505,7 @@ inline void lunar_solar_periodics(const DeepTerms<V>& d, const V& t, V& ep, V& i
 }
 
 }  // namespace orbivex::kern::sgp4
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
