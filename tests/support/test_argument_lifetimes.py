@@ -134,3 +134,22 @@ def test_keyword_arguments_outlive_their_dict(construct, expected):
                     r.clear()
     """ + construct
     assert run_checked(code) == expected
+
+
+@pytest.mark.parametrize("hook", ["epoch", "satno"])
+def test_elset_survives_element_hooks_that_empty_its_list(hook):
+    # A subclass property run while ELSET reads its elements clears every list holding them.
+    code = f"""
+        import gc
+        from orbivex.propagators.analytical.sgp4.tle import ELSET, TLE
+        class T(TLE):
+            @property
+            def {hook}(self):
+                for holder in gc.get_referrers(self):
+                    if isinstance(holder, list):
+                        holder.clear()
+                return TLE.{hook}.__get__(self)
+        e = ELSET(T({L1!r}, {L2!r}), T({L1!r}, {L2!r}), T({L1!r}, {L2!r}))
+        print(len(e.inc), e.inc[0] == TLE({L1!r}, {L2!r}).inc)
+    """
+    assert run_checked(code) == "3 True"

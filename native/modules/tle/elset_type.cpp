@@ -109,13 +109,13 @@ int bind_satname(PyObject* kwds, Ref* satname) {
 }
 
 // The one satellite number all element sets share (checked only with assertions on).
-int shared_satno(ELSETObject* self, tle_state* st, int* out) {
+int shared_satno(PyObject* items, tle_state* st, int* out) {
     Ref satnos = Ref::steal(PySet_New(nullptr));
     if (!satnos) return -1;
-    const Py_ssize_t n = PyList_GET_SIZE(self->elements);
+    const Py_ssize_t n = PyTuple_GET_SIZE(items);
     const char* previous = nullptr;  // catalogue-number field of the last exact TLE added
     for (Py_ssize_t k = 0; k < n; ++k) {
-        PyObject* item = PyList_GET_ITEM(self->elements, k);
+        PyObject* item = PyTuple_GET_ITEM(items, k);
         const bool exact = Py_TYPE(item) == st->TLE_type;
         if (exact) {
             // An exact TLE's satno is a function of this field alone: the same field again
@@ -146,14 +146,18 @@ int construct(ELSETObject* self, tle_state* st, PyObject* args, PyObject* kwds) 
     PyObject* sort_args[] = {elements.get(), st->epoch_key};
     Ref sorted = Ref::steal(PyObject_VectorcallMethod(st->s_sort, sort_args, 1, st->key_kwnames));
     if (!sorted) return -1;
+    // The loops below run Python code (satno, epoch, int64 of subclasses) that can reach and
+    // change the list: they read a snapshot that holds every element.
+    Ref items = Ref::steal(PyList_AsTuple(elements.get()));
+    if (!items) return -1;
     Py_SETREF(self->elements, elements.release());
 
     if (PyObject_SetAttr(reinterpret_cast<PyObject*>(self), st->s__satname, satname.get()) < 0)
         return -1;
-    if (shared_satno(self, st, &self->_satno) < 0) return -1;
+    if (shared_satno(items.get(), st, &self->_satno) < 0) return -1;
 
     // Arrays of their final length, filled straight from the stored doubles.
-    npy_intp n = PyList_GET_SIZE(self->elements);
+    npy_intp n = PyTuple_GET_SIZE(items.get());
     Ref epochs = Ref::steal(PyArray_ZEROS(1, &n, NPY_INT64, 0));
     if (!epochs) return -1;
     std::array<double*, element_arrays.size()> columns{};
@@ -166,7 +170,7 @@ int construct(ELSETObject* self, tle_state* st, PyObject* args, PyObject* kwds) 
     auto* epoch_data =
         static_cast<npy_int64*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(epochs.get())));
     for (npy_intp k = 0; k < n; ++k) {
-        PyObject* item = PyList_GET_ITEM(self->elements, k);
+        PyObject* item = PyTuple_GET_ITEM(items.get(), k);
         if (!PyObject_TypeCheck(item, st->TLE_type)) {
             PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(item)->tp_name,
                          st->TLE_type->tp_name);

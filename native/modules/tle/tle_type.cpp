@@ -61,10 +61,11 @@ TLEVtable tle_vtable = {TLE_parse_line1, TLE_parse_line2};
 // The table of the most derived type that has one: a Cython subclass stores its own table
 // only after this constructor has returned, so it is looked up along the MRO.
 TLEVtable* derived_vtable(PyTypeObject* type, tle_state* st) {
-    PyObject* mro = type->tp_mro;
-    const Py_ssize_t n = mro ? PyTuple_GET_SIZE(mro) : 0;
+    // Held: a key's __eq__ run by the lookup may assign __bases__ and replace the MRO.
+    const Ref mro = Ref::borrow(type->tp_mro);
+    const Py_ssize_t n = mro ? PyTuple_GET_SIZE(mro.get()) : 0;
     for (Py_ssize_t i = 0; i < n; ++i) {
-        auto* t = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i));
+        auto* t = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro.get(), i));
         if (!t->tp_dict) continue;
         PyObject* capsule = PyDict_GetItemWithError(t->tp_dict, st->s_vtable);  // borrowed
         if (capsule) return static_cast<TLEVtable*>(PyCapsule_GetPointer(capsule, nullptr));
