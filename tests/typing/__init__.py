@@ -1,0 +1,1 @@
+"""Tests of the type stubs with mypy, pyright and stubtest."""
