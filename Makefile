@@ -16,7 +16,7 @@ demo: $(VENV)/bin/python
 # The tests also need orbivex._testing, which a plain install leaves out.
 test: $(VENV)/bin/python
 	ORBIVEX_TESTING=ON $(VENV)/bin/python -m pip install $(PIP_FLAGS) ".[test]"
-	$(VENV)/bin/python -m pytest -q tests
+	ORBIVEX_REQUIRE_TYPE_CHECKERS=1 $(VENV)/bin/python -m pytest -q tests
 
 bench: $(VENV)/bin/python
 	$(VENV)/bin/python -m pip install $(PIP_FLAGS) ".[bench]"
