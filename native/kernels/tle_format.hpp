@@ -179,11 +179,13 @@ inline int signed_fraction(const char* p, double& value) noexcept {
 
 /// The implied-decimal exponent form "SMMMMMEX" = S0.MMMMM x 10^(EX) with mantissa `m`, correctly
 /// rounded: m x 10^(X - 5) with m < 10^5, one exact power of ten and one rounding.
+inline double sign_factor(const char sign) noexcept { return sign == '-' ? -1.0 : 1.0; }
+
 inline double exponent_value(const char* p, const std::int64_t m) noexcept {
     const int x = p[6] == '-' ? -(p[7] - '0') : p[7] - '0';
     const double v = x <= 5 ? static_cast<double>(m) / pow10[5 - x]
                             : static_cast<double>(m) * pow10[x - 5];
-    return p[0] == '-' ? -v : v;
+    return v * sign_factor(p[0]);
 }
 
 inline int exponent_form(const char* p, double& value) noexcept {
@@ -354,34 +356,12 @@ inline Fault parse_exact(const char* line1, const std::size_t size1, const char*
 
 // ---- the whole-line path --------------------------------------------------------------------
 
-/// Column forms of the two lines, apart from the line number and the catalogue number (and on
-/// line 1 the designator), which are checked character by character.
-inline constexpr scan::Template line1_form{
-    .digit = scan::span(19, 20) | scan::span(23, 23) | scan::span(25, 32) | scan::span(36, 43) |
-             scan::span(46, 50) | scan::span(52, 52) | scan::span(55, 59) | scan::span(61, 61) |
-             scan::span(63, 63) | scan::span(68, 69),
-    .blank = scan::span(2, 2) | scan::span(9, 9) | scan::span(18, 18) | scan::span(33, 33) |
-             scan::span(44, 44) | scan::span(53, 53) | scan::span(62, 62) | scan::span(64, 64),
-    .point = scan::span(24, 24) | scan::span(35, 35),
-    .sign = scan::span(34, 34) | scan::span(45, 45) | scan::span(54, 54),
-    .exponent_sign = scan::span(51, 51) | scan::span(60, 60),
-    .capital = scan::span(8, 8),
-    .right_aligned = scan::span(21, 23) | scan::span(65, 68),
-};
-inline constexpr scan::Template line2_form{
-    .digit = scan::span(11, 11) | scan::span(13, 16) | scan::span(20, 20) | scan::span(22, 25) |
-             scan::span(27, 33) | scan::span(37, 37) | scan::span(39, 42) | scan::span(46, 46) |
-             scan::span(48, 51) | scan::span(54, 54) | scan::span(56, 63) | scan::span(68, 69),
-    .blank = scan::span(2, 2) | scan::span(8, 8) | scan::span(17, 17) | scan::span(26, 26) |
-             scan::span(34, 34) | scan::span(43, 43) | scan::span(52, 52),
-    .point = scan::span(12, 12) | scan::span(21, 21) | scan::span(38, 38) | scan::span(47, 47) |
-             scan::span(55, 55),
-    .sign = {},
-    .exponent_sign = {},
-    .capital = {},
-    .right_aligned = scan::span(9, 11) | scan::span(18, 20) | scan::span(35, 37) |
-                     scan::span(44, 46) | scan::span(53, 54) | scan::span(64, 68),
-};
+/// Column forms of the two lines (see scan::make_form); the line number, the catalogue number
+/// and the designator are checked character by character.
+inline constexpr scan::LineForm line1_form = scan::make_form(
+    "DB*****LB********BDDRRDPDDDDDDDDBSPDDDDDDDDBSDDDDDEDBSDDDDDEDBDBRRRDD");
+inline constexpr scan::LineForm line2_form = scan::make_form(
+    "DB*****BRRDPDDDDBRRDPDDDDBDDDDDDDBRRDPDDDDBRRDPDDDDBRDPDDDDDDDDRRRRDD");
 
 /// For each two-digit year yy: days from 1970-01-01 to 1 January of the epoch year, and the
 /// number of days of that year.
@@ -410,15 +390,17 @@ inline bool parse_fast(const char* a, const std::size_t size1, const char* b,
                        const std::size_t size2, Fields& out, const bool checksums,
                        const Units& units) noexcept {
     if (size1 != line_length || size2 != line_length || a[0] != '1' || b[0] != '2') return false;
-    const scan::Classes c1 = scan::classify(a), c2 = scan::classify(b);
-    if (!scan::fits(c1, line1_form) || !scan::fits(c2, line2_form)) return false;
-    if (checksums && (static_cast<int>(c1.sum % 10) != a[68] - '0' ||
-                      static_cast<int>(c2.sum % 10) != b[68] - '0'))
+    const scan::Scan s1 = scan::scan_line(a, line1_form), s2 = scan::scan_line(b, line2_form);
+    if (!s1.fits || !s2.fits) return false;
+    if (checksums && (static_cast<int>(s1.sum % 10) != a[68] - '0' ||
+                      static_cast<int>(s2.sum % 10) != b[68] - '0'))
         return false;
-    std::int64_t satno2 = 0;
-    if (alpha5_decode(a + 2, out.satno) != no_fault || alpha5_decode(b + 2, satno2) != no_fault ||
-        satno2 != out.satno || intldes_form(a + 9) != no_fault)
-        return false;
+    // The same five columns on both lines are the same number; else both are decoded.
+    if (alpha5_decode(a + 2, out.satno) != no_fault || !scan::intldes_fits(a + 9)) return false;
+    if (std::memcmp(a + 2, b + 2, 5) != 0) {
+        std::int64_t satno2 = 0;
+        if (alpha5_decode(b + 2, satno2) != no_fault || satno2 != out.satno) return false;
+    }
     const std::uint32_t yy = scan::small_digits(a + 18, 2);
     const std::int32_t day = static_cast<std::int32_t>(scan::small_digits(a + 20, 3));
     if (day < 1 || day > year_starts.length[yy]) return false;
@@ -427,17 +409,18 @@ inline bool parse_fast(const char* a, const std::size_t size1, const char* b,
     if (mnm == 0) return false;
 
     out.classification = a[7];
-    std::memcpy(out.intldes, a + 9, 8);
+    // A designator of the form has blanks only after its last character: all become NUL.
+    const std::uint64_t designator = scan::load8(a + 9);
+    scan::store8(out.intldes, designator & ~scan::bytes_equal(designator, ' '));
     out.intldes[8] = '\0';
-    for (int i = 7; i >= 0 && out.intldes[i] == ' '; --i) out.intldes[i] = '\0';
     const std::uint32_t fraction = scan::eight_digits(scan::load8(a + 24));
     out.epoch_year = tle_full_year(static_cast<int>(yy));
     out.epoch_day = day;
     out.epoch_fraction = static_cast<std::int32_t>(fraction);
     out.epoch_ns = (year_starts.days[yy] + day - 1) * ns_per_day +
                    static_cast<std::int64_t>(fraction) * ns_per_day_unit;
-    const double ndot = decimal(scan::eight_digits(scan::load8(a + 35)), 8);
-    out.ndot = a[33] == '-' ? -ndot : ndot;
+    // Signs as factors of +-1: exact, as a negation is, and without a branch on the data.
+    out.ndot = decimal(scan::eight_digits(scan::load8(a + 35)), 8) * sign_factor(a[33]);
     // Five mantissa digits: the low five bytes of the word that ends with them.
     out.nddot = exponent_value(a + 44, scan::eight_digits(scan::load8(a + 42) & ~0xFFFFFFULL));
     out.bstar = exponent_value(a + 53, scan::eight_digits(scan::load8(a + 51) & ~0xFFFFFFULL));

@@ -1,5 +1,6 @@
-// Whole-line scanning of 69-column element lines: one bit per column for each character class
-// (SSE2 where the target has it), and digit strings read eight at a time in a 64-bit word.
+// Whole-line scanning of 69-column element lines: every column against the line's form and the
+// checksum in one pass (SSE2 where the target has it), and digit strings read eight at a time
+// in a 64-bit word.
 #pragma once
 
 #include <bit>
@@ -13,135 +14,108 @@
 
 namespace orbivex::kern::tle::scan {
 
-/// One bit per column of a line: bit i is column i + 1 (columns 1-64 in `lo`, 65-69 in `hi`).
-struct Columns {
-    std::uint64_t lo = 0, hi = 0;
+// Character classes as bits of a byte.
+inline constexpr unsigned char digit = 1, blank = 2, point = 4, plus = 8, minus = 16, capital = 32;
 
-    constexpr Columns operator&(const Columns o) const noexcept { return {lo & o.lo, hi & o.hi}; }
-    constexpr Columns operator|(const Columns o) const noexcept { return {lo | o.lo, hi | o.hi}; }
-    constexpr Columns operator~() const noexcept { return {~lo, ~hi}; }
-    /// Each bit moved to the next column.
-    constexpr Columns next() const noexcept { return {lo << 1, (hi << 1) | (lo >> 63)}; }
-    constexpr bool none() const noexcept { return (lo | hi) == 0; }
+/// What each of a line's 69 columns may hold (a set of classes), and the columns inside a
+/// right-aligned field after its first, where a blank must not follow a digit (0xFF).
+struct LineForm {
+    unsigned char allowed[69];
+    unsigned char inner[69];
 };
 
-/// Columns `first` to `last`, 1-based and inclusive.
-constexpr Columns span(const int first, const int last) noexcept {
-    Columns c;
-    for (int col = first; col <= last; ++col) {
-        if (col <= 64) {
-            c.lo |= std::uint64_t{1} << (col - 1);
-        } else {
-            c.hi |= std::uint64_t{1} << (col - 65);
-        }
+/// The form of a line from one letter per column: D digit, B blank, P point, S sign (blank,
+/// '+' or '-'), E exponent sign ('+' or '-'), L capital, R right-aligned (blanks, then
+/// digits; a field ends with a D column), and * any class, for columns checked elsewhere.
+consteval LineForm make_form(const char (&pattern)[70]) {
+    LineForm f{};
+    for (int i = 0; i < 69; ++i) {
+        const char c = pattern[i];
+        f.allowed[i] = c == 'D'   ? digit
+                       : c == 'B' ? blank
+                       : c == 'P' ? point
+                       : c == 'S' ? blank | plus | minus
+                       : c == 'E' ? plus | minus
+                       : c == 'L' ? capital
+                       : c == 'R' ? digit | blank
+                                  : digit | blank | point | plus | minus | capital;
+        f.inner[i] = (c == 'R' || c == 'D') && i > 0 && pattern[i - 1] == 'R' ? 0xFF : 0;
     }
-    return c;
+    return f;
 }
 
-/// The columns of a line holding each class of character, and the line's checksum before the
-/// modulo: the digits of columns 1-68 plus one for each '-' there.
-struct Classes {
-    Columns digit, blank, point, plus, minus, capital;
-    unsigned sum = 0;
+/// Whether a line fits its form, and its checksum before the modulo (digits of columns 1-68
+/// plus one for each '-' there).
+struct Scan {
+    bool fits;
+    unsigned sum;
 };
-
-/// What a line's form demands of its columns. A right-aligned field holds blanks and then
-/// digits, its last column (also in `digit`) a digit; no two such fields are adjacent.
-struct Template {
-    Columns digit, blank, point, sign, exponent_sign, capital, right_aligned;
-};
-
-/// True when every column of the template holds what it demands.
-constexpr bool fits(const Classes& c, const Template& t) noexcept {
-    const Columns wrong = (t.digit & ~c.digit) | (t.blank & ~c.blank) | (t.point & ~c.point) |
-                          (t.sign & ~(c.blank | c.plus | c.minus)) |
-                          (t.exponent_sign & ~(c.plus | c.minus)) | (t.capital & ~c.capital) |
-                          (t.right_aligned & ~(c.digit | c.blank)) |
-                          // a blank right after a digit inside a right-aligned field
-                          ((c.digit & t.right_aligned).next() & c.blank & t.right_aligned);
-    return wrong.none();
-}
 
 #ifdef ORBIVEX_TLE_SSE2
 
-/// Bytes of one 16-byte load in each class, a bit per byte.
-struct Chunk {
-    std::uint64_t digit, blank, point, plus, minus, capital;
-    __m128i value;  ///< checksum score of each byte: the digit's value, 1 for '-', else 0
-};
-
-inline Chunk classify16(const char* p) noexcept {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    // Signed compares: bytes from 0x80 up are negative and in no class.
-    const __m128i d = _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8('0' - 1)),
-                                    _mm_cmplt_epi8(c, _mm_set1_epi8('9' + 1)));
-    const __m128i m = _mm_cmpeq_epi8(c, _mm_set1_epi8('-'));
-    const __m128i cap = _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8('A' - 1)),
-                                      _mm_cmplt_epi8(c, _mm_set1_epi8('Z' + 1)));
-    const auto bits = [](const __m128i x) {
-        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(x)));
-    };
-    return {bits(d),
-            bits(_mm_cmpeq_epi8(c, _mm_set1_epi8(' '))),
-            bits(_mm_cmpeq_epi8(c, _mm_set1_epi8('.'))),
-            bits(_mm_cmpeq_epi8(c, _mm_set1_epi8('+'))),
-            bits(m),
-            bits(cap),
-            _mm_or_si128(_mm_and_si128(d, _mm_and_si128(c, _mm_set1_epi8(0x0F))),
-                         _mm_and_si128(m, _mm_set1_epi8(1)))};
-}
-
-/// Classes of the 69 bytes at `p` in five 16-byte loads, the last (columns 54-69) overlapping
-/// the fourth so that nothing past column 69 is read.
-inline Classes classify(const char* p) noexcept {
-    const Chunk c0 = classify16(p), c1 = classify16(p + 16), c2 = classify16(p + 32),
-                c3 = classify16(p + 48), c4 = classify16(p + 53);
-    const auto lo = [&](std::uint64_t Chunk::*f) {
-        return c0.*f | (c1.*f << 16) | (c2.*f << 32) | (c3.*f << 48);
-    };
-    Classes out;
-    out.digit = {lo(&Chunk::digit), c4.digit >> 11};
-    out.blank = {lo(&Chunk::blank), c4.blank >> 11};
-    out.point = {lo(&Chunk::point), c4.point >> 11};
-    out.plus = {lo(&Chunk::plus), c4.plus >> 11};
-    out.minus = {lo(&Chunk::minus), c4.minus >> 11};
-    out.capital = {lo(&Chunk::capital), c4.capital >> 11};
-    // The checksum takes columns 1-68: of the last load only columns 65-68 (bytes 11-14).
-    const __m128i tail = _mm_set_epi8(0, 0x7F, 0x7F, 0x7F, 0x7F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    // Scores are at most 9, so the sums of five loads stay below 256 in every byte.
-    const __m128i v = _mm_add_epi8(_mm_add_epi8(c0.value, c1.value),
-                                   _mm_add_epi8(_mm_add_epi8(c2.value, c3.value),
-                                                _mm_and_si128(c4.value, tail)));
-    const __m128i s = _mm_sad_epu8(v, _mm_setzero_si128());
-    out.sum = static_cast<unsigned>(_mm_cvtsi128_si32(s) + _mm_extract_epi16(s, 4));
-    return out;
+/// The 69 bytes at `p` in five 16-byte loads, the last (columns 54-69) overlapping the fourth
+/// so that nothing past column 69 is read; a column checked twice gives the same answer.
+inline Scan scan_line(const char* p, const LineForm& form) noexcept {
+    const auto load = [](const void* q) { return _mm_loadu_si128(static_cast<const __m128i*>(q)); };
+    const auto bit = [](const unsigned char b) { return _mm_set1_epi8(static_cast<char>(b)); };
+    __m128i bad = _mm_setzero_si128(), score = _mm_setzero_si128();
+    static constexpr int offsets[5] = {0, 16, 32, 48, 53};
+    for (int k = 0; k < 5; ++k) {
+        const int o = offsets[k];
+        const __m128i c = load(p + o);
+        // Signed compares: bytes from 0x80 up are negative and in no class.
+        const __m128i d = _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8('0' - 1)),
+                                        _mm_cmplt_epi8(c, _mm_set1_epi8('9' + 1)));
+        const __m128i b = _mm_cmpeq_epi8(c, _mm_set1_epi8(' '));
+        const __m128i m = _mm_cmpeq_epi8(c, _mm_set1_epi8('-'));
+        const __m128i cap = _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8('A' - 1)),
+                                          _mm_cmplt_epi8(c, _mm_set1_epi8('Z' + 1)));
+        const __m128i classes = _mm_or_si128(
+            _mm_or_si128(_mm_or_si128(_mm_and_si128(d, bit(digit)), _mm_and_si128(b, bit(blank))),
+                         _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('.')), bit(point)),
+                                      _mm_and_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('+')), bit(plus)))),
+            _mm_or_si128(_mm_and_si128(m, bit(minus)), _mm_and_si128(cap, bit(capital))));
+        // A column whose class is not allowed, and a blank right after a digit inside a
+        // right-aligned field (the first column of a field is never inner, so the digit
+        // before it is in the same load).
+        bad = _mm_or_si128(bad, _mm_cmpeq_epi8(_mm_and_si128(classes, load(form.allowed + o)),
+                                               _mm_setzero_si128()));
+        bad = _mm_or_si128(bad, _mm_and_si128(load(form.inner + o),
+                                              _mm_and_si128(b, _mm_slli_si128(d, 1))));
+        __m128i value = _mm_or_si128(_mm_and_si128(d, _mm_and_si128(c, _mm_set1_epi8(0x0F))),
+                                     _mm_and_si128(m, _mm_set1_epi8(1)));
+        if (k == 4) {
+            // Of the last load only columns 65-68 (bytes 11-14) count towards the checksum.
+            value = _mm_and_si128(value, _mm_set_epi8(0, 0x7F, 0x7F, 0x7F, 0x7F, 0, 0, 0, 0, 0,
+                                                      0, 0, 0, 0, 0, 0));
+        }
+        // At most 9 per byte and load: the sums stay below 256.
+        score = _mm_add_epi8(score, value);
+    }
+    const __m128i s = _mm_sad_epu8(score, _mm_setzero_si128());
+    return {_mm_movemask_epi8(bad) == 0,
+            static_cast<unsigned>(_mm_cvtsi128_si32(s) + _mm_extract_epi16(s, 4))};
 }
 
 #else
 
-/// Classes of the 69 bytes at `p`, one byte at a time.
-inline Classes classify(const char* p) noexcept {
-    Classes out;
+/// The 69 bytes at `p`, one at a time.
+inline Scan scan_line(const char* p, const LineForm& form) noexcept {
+    Scan out{true, 0};
+    bool previous_digit = false;
     for (int i = 0; i < 69; ++i) {
         const char c = p[i];
-        const std::uint64_t bit = std::uint64_t{1} << (i < 64 ? i : i - 64);
-        Columns one;
-        (i < 64 ? one.lo : one.hi) = bit;
-        if (c >= '0' && c <= '9') {
-            out.digit = out.digit | one;
-            if (i < 68) out.sum += static_cast<unsigned>(c - '0');
-        } else if (c == ' ') {
-            out.blank = out.blank | one;
-        } else if (c == '.') {
-            out.point = out.point | one;
-        } else if (c == '+') {
-            out.plus = out.plus | one;
-        } else if (c == '-') {
-            out.minus = out.minus | one;
-            if (i < 68) ++out.sum;
-        } else if (c >= 'A' && c <= 'Z') {
-            out.capital = out.capital | one;
-        }
+        const unsigned char cls = c >= '0' && c <= '9'   ? digit
+                                  : c == ' '             ? blank
+                                  : c == '.'             ? point
+                                  : c == '+'             ? plus
+                                  : c == '-'             ? minus
+                                  : c >= 'A' && c <= 'Z' ? capital
+                                                         : 0;
+        if ((cls & form.allowed[i]) == 0 || (form.inner[i] && cls == blank && previous_digit))
+            out.fits = false;
+        if (i < 68) out.sum += cls == digit ? static_cast<unsigned>(c - '0') : cls == minus;
+        previous_digit = cls == digit;
     }
     return out;
 }
@@ -154,6 +128,12 @@ inline std::uint64_t load8(const char* p) noexcept {
     std::memcpy(&v, p, 8);
     if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
     return v;
+}
+
+/// Stores a word from load8 back as eight bytes.
+inline void store8(char* p, std::uint64_t v) noexcept {
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    std::memcpy(p, &v, 8);
 }
 
 /// Value of eight digit bytes in a word from load8 (a blank counts as 0: only the low nibble of
@@ -175,6 +155,27 @@ inline std::uint32_t angle_digits(const char* p) noexcept {
     // Drop the point (byte 3) and put a zero digit in front.
     const std::uint64_t joined = (v & 0x0000000000FFFFFFULL) | ((v >> 8) & 0x00FFFFFFFF000000ULL);
     return eight_digits(joined << 8);
+}
+
+/// Bytes of `w` equal to `byte`, as 0xFF, others 0. Exact for words whose bytes, xor `byte`,
+/// are never 0x01 above a match (the borrow of the zero test could reach them): true of digits,
+/// capitals and blanks against a blank.
+inline std::uint64_t bytes_equal(const std::uint64_t w, const unsigned char byte) noexcept {
+    const std::uint64_t x = w ^ (0x0101010101010101ULL * byte);
+    const std::uint64_t zero = (x - 0x0101010101010101ULL) & ~x & 0x8080808080808080ULL;
+    return (zero >> 7) * 0xFF;
+}
+
+/// Columns 10-17 of line 1: all blank, or five digits and one to three capitals, left-aligned.
+/// Without branches: the piece's length varies from set to set.
+inline bool intldes_fits(const char* p) noexcept {
+    const auto u = [p](const int i) { return unsigned{static_cast<unsigned char>(p[i])}; };
+    const auto dig = [&](const int i) { return static_cast<unsigned>(u(i) - '0' <= 9u); };
+    const auto cap = [&](const int i) { return static_cast<unsigned>(u(i) - 'A' <= 25u); };
+    const auto blank = [&](const int i) { return static_cast<unsigned>(u(i) == ' '); };
+    const unsigned digits = dig(0) & dig(1) & dig(2) & dig(3) & dig(4);
+    const unsigned piece = cap(5) & ((blank(6) & blank(7)) | (cap(6) & (blank(7) | cap(7))));
+    return (digits & piece) | (load8(p) == 0x2020202020202020ULL);
 }
 
 /// Low nibbles of `n` bytes as a number: digits, with blanks as leading zeros.

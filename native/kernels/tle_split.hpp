@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "kernels/tle_scan.hpp"
+
 namespace orbivex::kern::tle {
 
 /// One line of the text without its end and trailing white space; `number` is 1-based, 0 when
@@ -29,6 +31,21 @@ struct SetText {
         return name.present() ? name.number : line1.present() ? line1.number : line2.number;
     }
 };
+
+/// The first '\n' in [p, end), or end. Lines are short, so an inline loop of 16-byte compares
+/// beats a library call.
+inline const char* find_newline(const char* p, const char* const end) noexcept {
+#ifdef ORBIVEX_TLE_SSE2
+    const __m128i nl = _mm_set1_epi8('\n');
+    for (; end - p >= 16; p += 16) {
+        const int m = _mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), nl));
+        if (m != 0) return p + __builtin_ctz(static_cast<unsigned>(m));
+    }
+#endif
+    const void* q = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    return q ? static_cast<const char*>(q) : end;
+}
 
 /// What a non-blank line is taken for.
 enum class LineKind : std::uint8_t { name, line1, line2 };
@@ -115,10 +132,11 @@ class Splitter {
         }
         while (pos_ < size_) {
             const char* begin = data_ + pos_;
-            const void* nl = std::memchr(begin, '\n', size_ - pos_);
-            const char* end = nl ? static_cast<const char*>(nl) : data_ + size_;
-            pos_ = static_cast<std::size_t>(end - data_) + (nl ? 1 : 0);
+            const char* end = find_newline(begin, data_ + size_);
+            pos_ = static_cast<std::size_t>(end - data_) + (end < data_ + size_ ? 1 : 0);
             const std::int64_t number = line_++;
+            // Names padded to 24 columns end in runs of blanks: eight at a time first.
+            while (end - begin >= 8 && std::memcmp(end - 8, "        ", 8) == 0) end -= 8;
             while (end > begin && (end[-1] == ' ' || end[-1] == '\r' || end[-1] == '\t' ||
                                    end[-1] == '\v' || end[-1] == '\f'))
                 --end;
