@@ -127,9 +127,9 @@ inline bool is_digit(const char c) noexcept {
 inline bool is_capital(const char c) noexcept { return c >= 'A' && c <= 'Z'; }
 inline bool is_sign(const char c) noexcept { return c == ' ' || c == '+' || c == '-'; }
 
-/// Digit strings are at most 11 digits, so decimal values m/10^k below take the path of
-/// tle_fast_decimal: m and 10^k are exact doubles and the one division rounds correctly, which
-/// is strtod's result for the same text, and TLE's.
+/// The value of digits m with k of them after the point. Fields have at most 10 digits, so this
+/// is tle_fast_decimal's path: m and 10^k are exact doubles and the one division rounds
+/// correctly, which is strtod's result for the same text, and TLE's.
 inline double decimal(const std::int64_t m, const int k) noexcept {
     return static_cast<double>(m) / pow10[k];
 }
@@ -177,10 +177,10 @@ inline int signed_fraction(const char* p, double& value) noexcept {
     return no_fault;
 }
 
-/// The implied-decimal exponent form "SMMMMMEX" = S0.MMMMM x 10^(EX) with mantissa `m`, correctly
-/// rounded: m x 10^(X - 5) with m < 10^5, one exact power of ten and one rounding.
 inline double sign_factor(const char sign) noexcept { return sign == '-' ? -1.0 : 1.0; }
 
+/// The implied-decimal exponent form "SMMMMMEX" = S0.MMMMM x 10^(EX) with mantissa `m`, correctly
+/// rounded: m x 10^(X - 5) with m < 10^5, one exact power of ten and one rounding.
 inline double exponent_value(const char* p, const std::int64_t m) noexcept {
     const int x = p[6] == '-' ? -(p[7] - '0') : p[7] - '0';
     const double v = x <= 5 ? static_cast<double>(m) / pow10[5 - x]
@@ -188,6 +188,7 @@ inline double exponent_value(const char* p, const std::int64_t m) noexcept {
     return v * sign_factor(p[0]);
 }
 
+/// The exponent form checked: no_fault and its value, or the offset of the first bad column.
 inline int exponent_form(const char* p, double& value) noexcept {
     if (!is_sign(p[0])) return 0;
     std::int64_t m = 0;
@@ -219,7 +220,7 @@ inline Fault fault_at(const Reason r, const int line, const int offset, const st
     return {r, static_cast<std::uint8_t>(line), offset + 1, found, expected};
 }
 
-/// Characters, line number and length of one line; on success the checksum of its columns.
+/// Characters, line number and length of one line.
 inline Fault frame(const char* p, const std::size_t n, const int number) noexcept {
     // One pass that the compiler can vectorise; the exact column is searched only on a fault.
     unsigned bad = 0;
@@ -353,7 +354,6 @@ inline Fault parse_exact(const char* line1, const std::size_t size1, const char*
     return detail::check_sum(p, 2, checksums);
 }
 
-
 // ---- the whole-line path --------------------------------------------------------------------
 
 /// Column forms of the two lines (see scan::make_form); the line number, the catalogue number
@@ -443,7 +443,7 @@ inline bool parse_fast(const char* a, const std::size_t size1, const char* b,
 /// Validates one set and reads its fields. `line1` and `line2` are the two lines without their
 /// trailing white space (`size1`, `size2` bytes); a null line is missing. Returns the first
 /// fault (see Reason for the order), or a fault whose ok() is true with every field of `out`
-/// written; after a fault `out` holds only the fields read before it.
+/// written; after a fault the contents of `out` are unspecified.
 ///
 /// "In range for its year": the whole day is 1 to 365, or to 366 in a leap year, so the day
 /// value lies in [1.0, 366.0) or [1.0, 367.0). With checksums false a wrong checksum digit is

@@ -47,6 +47,16 @@ inline const char* find_newline(const char* p, const char* const end) noexcept {
     return q ? static_cast<const char*>(q) : end;
 }
 
+/// End of [begin, end) without trailing blanks, tabs, CR, VT and FF.
+inline const char* trim_end(const char* begin, const char* end) noexcept {
+    // Names padded to 24 columns end in runs of blanks: eight at a time first.
+    while (end - begin >= 8 && std::memcmp(end - 8, "        ", 8) == 0) end -= 8;
+    while (end > begin && (end[-1] == ' ' || end[-1] == '\r' || end[-1] == '\t' ||
+                           end[-1] == '\v' || end[-1] == '\f'))
+        --end;
+    return end;
+}
+
 /// What a non-blank line is taken for.
 enum class LineKind : std::uint8_t { name, line1, line2 };
 
@@ -135,11 +145,7 @@ class Splitter {
             const char* end = find_newline(begin, data_ + size_);
             pos_ = static_cast<std::size_t>(end - data_) + (end < data_ + size_ ? 1 : 0);
             const std::int64_t number = line_++;
-            // Names padded to 24 columns end in runs of blanks: eight at a time first.
-            while (end - begin >= 8 && std::memcmp(end - 8, "        ", 8) == 0) end -= 8;
-            while (end > begin && (end[-1] == ' ' || end[-1] == '\r' || end[-1] == '\t' ||
-                                   end[-1] == '\v' || end[-1] == '\f'))
-                --end;
+            end = trim_end(begin, end);
             if (end == begin) continue;
             l = TextLine{begin, static_cast<std::size_t>(end - begin), number};
             return true;
@@ -153,5 +159,38 @@ class Splitter {
     std::int64_t line_;
     TextLine held_;
 };
+
+/// Number of line ends in [p, p + size): with the count of the text before a chunk, the number
+/// of the chunk's first line.
+inline std::int64_t count_newlines(const char* p, const std::size_t size) noexcept {
+    std::int64_t n = 0;
+    const char* const end = p + size;
+    for (p = find_newline(p, end); p < end; p = find_newline(p + 1, end)) ++n;
+    return n;
+}
+
+/// Where text may be cut into chunks that split alone as the whole text splits: just after the
+/// first line taken for a line 2 that starts at or after `from` (no set is open after such a
+/// line), or `size` when there is none. A Splitter over [cut, next cut) with the number of the
+/// line at `cut` yields exactly the sets of the whole text in that range.
+inline std::size_t split_point(const char* data, const std::size_t size, std::size_t from) noexcept {
+    const char* const end = data + size;
+    if (from >= size) return size;
+    const char* p = data + from;
+    if (from > 0 && p[-1] != '\n') {  // from the start of the next line
+        p = find_newline(p, end);
+        if (p == end) return size;
+        ++p;
+    }
+    while (p < end) {
+        const char* e = find_newline(p, end);
+        const char* next = e < end ? e + 1 : end;
+        e = trim_end(p, e);
+        if (e > p && line_kind(TextLine{p, static_cast<std::size_t>(e - p), 1}) == LineKind::line2)
+            return static_cast<std::size_t>(next - data);
+        p = next;
+    }
+    return size;
+}
 
 }  // namespace orbivex::kern::tle

@@ -56,8 +56,12 @@ class Kernel:
                 ("cat_format", ctypes.c_int, [P, C, C]),
                 ("cat_normalise", SIZE, [C, SIZE, C]),
                 ("cat_split", SIZE, [C, SIZE, P, SIZE]),
+                ("cat_split_from", SIZE, [C, SIZE, SIZE, I64, P, SIZE]),
+                ("cat_split_point", SIZE, [C, SIZE, SIZE]),
+                ("cat_count_newlines", I64, [C, SIZE]),
                 ("cat_read", SIZE, [C, SIZE, ctypes.c_int, P, P, P, P, SIZE]),
                 ("cat_derive", None, [P, F64, F64, P]),
+                ("cat_tle_line2", None, [C, SIZE, P]),
                 ("cat_time_read", F64, [C, SIZE, ctypes.c_int, ctypes.c_int, P])):
             fn = getattr(lib, name)
             fn.restype, fn.argtypes = res, args
@@ -106,11 +110,13 @@ class Kernel:
         assert out.raw[n:] == bytes(70 - n)
         return out.raw[:n]
 
-    def split(self, data: bytes):
-        """Per set (name, line1, line2), each (text, line number) or None."""
-        n = self.lib.cat_split(data, len(data), None, 0)
+    def split(self, data: bytes, begin=0, first_line=1, end=None):
+        """Per set of data[begin:end] (whose first line has number `first_line`): (name, line1,
+        line2), each (text, line number) or None."""
+        end = len(data) if end is None else end
+        n = self.lib.cat_split_from(data, end, begin, first_line, None, 0)
         raw = (I64 * (9 * n))()
-        self.lib.cat_split(data, len(data), raw, n)
+        self.lib.cat_split_from(data, end, begin, first_line, raw, n)
         sets = []
         for i in range(n):
             parts = []
@@ -119,6 +125,12 @@ class Kernel:
                 parts.append(None if off < 0 else (data[off:off + size], number))
             sets.append(tuple(parts))
         return sets
+
+    def split_point(self, data: bytes, start: int) -> int:
+        return self.lib.cat_split_point(data, len(data), start)
+
+    def count_newlines(self, data: bytes) -> int:
+        return self.lib.cat_count_newlines(data, len(data))
 
     def read(self, data: bytes, checksums=True):
         """Per set: (fault description, first line, line of the fault or 0, Fields)."""
@@ -131,6 +143,12 @@ class Kernel:
     def derive(self, fields, gm, re):
         out = (F64 * 6)()
         self.lib.cat_derive(ctypes.byref(fields), gm, re, out)
+        return list(out)
+
+    def tle_line2(self, line: bytes):
+        """TLE's own field conversions of line 2: degrees, eccentricity, rev/day."""
+        out = (F64 * 6)()
+        self.lib.cat_tle_line2(line, len(line), out)
         return list(out)
 
     def time_read(self, data: bytes, stage: int, repeats: int):

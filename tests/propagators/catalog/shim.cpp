@@ -87,10 +87,12 @@ std::size_t cat_normalise(const char* src, std::size_t n, char* out) {
     return len;
 }
 
-/// Nine numbers per set: offset, size and number of the name, line 1 and line 2 (offset -1 when
-/// absent). Returns the number of sets, of which at most `cap` are written.
-std::size_t cat_split(const char* data, std::size_t size, std::int64_t* out, std::size_t cap) {
-    tle::Splitter split(data, size);
+/// Nine numbers per set of [begin, size) whose first line has number `first_line`: offset, size
+/// and number of the name, line 1 and line 2 (offset -1 when absent; offsets from `data`).
+/// Returns the number of sets, of which at most `cap` are written.
+std::size_t cat_split_from(const char* data, std::size_t size, std::size_t begin,
+                           std::int64_t first_line, std::int64_t* out, std::size_t cap) {
+    tle::Splitter split(data + begin, size - begin, first_line);
     tle::SetText s;
     std::size_t count = 0;
     while (split.next(s)) {
@@ -106,6 +108,18 @@ std::size_t cat_split(const char* data, std::size_t size, std::int64_t* out, std
         ++count;
     }
     return count;
+}
+
+std::size_t cat_split(const char* data, std::size_t size, std::int64_t* out, std::size_t cap) {
+    return cat_split_from(data, size, 0, 1, out, cap);
+}
+
+std::size_t cat_split_point(const char* data, std::size_t size, std::size_t from) {
+    return tle::split_point(data, size, from);
+}
+
+std::int64_t cat_count_newlines(const char* data, std::size_t size) {
+    return tle::count_newlines(data, size);
 }
 
 /// Splits and parses a whole buffer: per set its fields, its fault, the line where it starts and
@@ -130,6 +144,16 @@ std::size_t cat_read(const char* data, std::size_t size, int checksums, tle::Fie
         ++count;
     }
     return count;
+}
+
+/// TLE's own reading of line 2 (kern::tle_parse_line2): inc, raa, ecc, arp, mea in degrees or as
+/// written, mean motion in rev/day.
+void cat_tle_line2(const char* line, std::size_t n, double* out) {
+    char stored[orbivex::kern::tle_line_size];
+    orbivex::kern::tle_store_line(stored, line, n);
+    const orbivex::kern::TleLine2Fields f = orbivex::kern::tle_parse_line2(stored);
+    const double values[6] = {f.inc_deg, f.raa_deg, f.ecc, f.arp_deg, f.mea_deg, f.mnm_rev_per_day};
+    std::memcpy(out, values, sizeof values);
 }
 
 void cat_derive(const tle::Fields* f, double gm, double re, double* out) { derive(*f, gm, re, out); }

@@ -54,3 +54,34 @@ def test_split_then_read_reports_the_missing_lines(kernel):
     assert [(r[0][:3], r[1], r[2]) for r in rows] == [
         (("missing_line2", 1, 1), 1, 2), (("missing_line1", 2, 1), 3, 4), (("none", 0, 0), 5, 0)]
     assert rows[2][3].satno == 100042
+
+
+def test_chunks_split_as_the_whole(kernel, generator):
+    # Cut at split points after arbitrary offsets, each chunk numbered from the lines before
+    # it: the chunks give the sets of the whole text, damaged ones included.
+    text, _ = generator.make_catalog(600, seed=41, form="3le", damage=200, blank_share=0.1)
+    text = text.replace(b"\n", b"\r\n", 700)
+    whole = kernel.split(text)
+    for step in (1, 97, 1000, 5003):
+        cuts, at = [0], 0
+        while at < len(text):
+            at = kernel.split_point(text, at + step)
+            cuts.append(at)
+        chunks = []
+        for begin, end in zip(cuts, cuts[1:]):
+            first = kernel.count_newlines(text[:begin]) + 1
+            chunks += kernel.split(text, begin, first, end)
+        assert chunks == whole, step
+
+
+@pytest.mark.parametrize(("text", "start", "cut"), [
+    (f"{L1}\n{L2}\n{M1}\n{M2}\n", 0, 140),        # after the first line 2
+    (f"{L1}\n{L2}\n{M1}\n{M2}\n", 1, 140),        # from the next line on
+    (f"{L1}\n{L2}\n{M1}\n{M2}\n", 71, 280),
+    (f"{L1}\n{L2}\n{M1}\n{M2}\n", 140, 280),
+    (f"{L1}\n{L2}\n{M1}\n{M2}", 141, 279),        # no final line end
+    (f"{L1}\n{L2}\n{M1}\n", 140, 210),             # none left: the end
+    (f"{L1}\n{L2}\n", 500, 140),
+])
+def test_split_point(kernel, text, start, cut):
+    assert kernel.split_point(text.encode(), start) == cut

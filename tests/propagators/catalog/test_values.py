@@ -11,7 +11,7 @@ import pytest
 from hypothesis import given, settings
 
 from .kernel import L1, L2, Fields, put
-from .sets import reference, valid_sets
+from .sets import DAY, DEG, REV, reference, valid_sets
 
 ELEMENTS = ("inc", "raa", "ecc", "arp", "mea", "mnm")
 DERIVED = ("sma", "orp", "eca", "tra", "pge", "apg")
@@ -48,6 +48,10 @@ def test_fields_from_the_text(both_kernels, lines):
     fault_exact, fields_exact = both_kernels.parse(l1, l2, exact=True)
     assert fault_exact[0] == "none"
     assert bytes(fields_exact) == bytes(fields)
+    # TLE's own conversion kernel of line 2, scaled as TLE scales it.
+    inc, raa, ecc, arp, mea, mnm = both_kernels.tle_line2(l2)
+    same({"inc": inc * DEG, "raa": raa * DEG, "ecc": ecc, "arp": arp * DEG, "mea": mea * DEG,
+          "mnm": (mnm * REV) / DAY}, field_values(fields))
 
 
 @pytest.mark.parametrize(("epoch", "iso"), [
