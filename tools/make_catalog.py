@@ -6,12 +6,10 @@ increasing epochs, a share of Alpha-5 catalogue numbers), with names (three-line
 "0 NAME" lines) or without, valid checksums, and optionally damaged sets with one known fault
 each. The damaged sets are listed in a JSON manifest beside the file: kind of damage, the
 reason a validating reader must give, the set's line (1 or 2), the column and the line of the
-file. Deterministic for a seed; NumPy does the column work, so 10^6 sets take a few seconds.
+file. Deterministic for a seed; NumPy does the column work, so 10^6 sets take seconds.
 
     python tools/make_catalog.py out.tle --sets 1000000 --damage 1000 --seed 7
 """
-
-from __future__ import annotations
 
 import argparse
 import json
@@ -137,7 +135,7 @@ def make_sets(rng, n_sets, alpha5_share, deep_share, per_satellite, order):
     counts[-1] -= int(total[n_sat - 1] - n_sets)
     if n_sat > 339_999:
         raise ValueError("more satellites than five columns can number")
-    n_alpha = max(int(round(alpha5_share * n_sat)), n_sat - 99_999)
+    n_alpha = max(round(alpha5_share * n_sat), n_sat - 99_999)
     numbers = np.concatenate([
         rng.choice(np.arange(1, 100_000), size=n_sat - n_alpha, replace=False),
         rng.choice(np.arange(100_000, 340_000), size=n_alpha, replace=False)])
@@ -227,8 +225,10 @@ def make_sets(rng, n_sets, alpha5_share, deep_share, per_satellite, order):
 
     # Line 2: the satellite's orbit, slowly drifting, with a fresh mean anomaly every set.
     inc_q = np.round(inc[sat] * 1e4).astype(np.int64)
-    raa_q = (np.round(rng.uniform(0, 360, n_sat)[sat] * 1e4).astype(np.int64) + rank * 53_117) % 3_600_000
-    ecc_q = np.clip(np.round(ecc[sat] * 1e7).astype(np.int64) + rng.integers(-20, 21, n), 0, 9_999_999)
+    raa_start = np.round(rng.uniform(0, 360, n_sat) * 1e4).astype(np.int64)[sat]
+    raa_q = (raa_start + rank * 53_117) % 3_600_000
+    ecc_q = np.round(ecc[sat] * 1e7).astype(np.int64) + rng.integers(-20, 21, n)
+    ecc_q = np.clip(ecc_q, 0, 9_999_999)
     arp_q = rng.integers(0, 3_600_000, n)
     mea_q = rng.integers(0, 3_600_000, n)
     mnm_q = np.round((mnm[sat] + rng.normal(0, 1e-5, n)) * 1e8).astype(np.int64)
@@ -261,7 +261,8 @@ def _pieces(rng, n_sat):
     letters = np.frombuffer(ALPHA5_LETTERS.encode(), np.uint8)
     out = np.full((n_sat, 3), SPACE, np.uint8)
     size = np.select([rng.random(n_sat) < 0.7, rng.random(n_sat) < 0.8], [1, 2], 3)
-    out[:, 0] = np.where(size == 1, letters[rng.integers(0, 6, n_sat)], letters[rng.integers(0, 24, n_sat)])
+    out[:, 0] = np.where(size == 1, letters[rng.integers(0, 6, n_sat)],
+                         letters[rng.integers(0, 24, n_sat)])
     out[:, 1] = np.where(size >= 2, letters[rng.integers(0, 24, n_sat)], SPACE)
     out[:, 2] = np.where(size == 3, letters[rng.integers(0, 24, n_sat)], SPACE)
     return np.frombuffer(out.tobytes(), "S3")
@@ -448,14 +449,15 @@ def main(argv=None):
     ap.add_argument("--per-satellite", type=float, default=10.0, help="mean sets per satellite")
     ap.add_argument("--order", choices=("epoch", "satellite"), default="epoch")
     ap.add_argument("--crlf", action="store_true")
-    ap.add_argument("--blank-lines", type=float, default=0.0, help="share of sets followed by a blank line")
+    ap.add_argument("--blank-lines", type=float, default=0.0,
+                    help="share of sets followed by a blank line")
     ap.add_argument("--damage", type=int, default=0, help="number of damaged sets")
     ap.add_argument("--manifest", type=Path, help="default: OUTPUT.damage.json")
     args = ap.parse_args(argv)
-    text, records = make_catalog(args.sets, seed=args.seed, form=args.form, alpha5_share=args.alpha5,
-                                 deep_share=args.deep, per_satellite=args.per_satellite,
-                                 order=args.order, crlf=args.crlf, blank_share=args.blank_lines,
-                                 damage=args.damage)
+    text, records = make_catalog(
+        args.sets, seed=args.seed, form=args.form, alpha5_share=args.alpha5, deep_share=args.deep,
+        per_satellite=args.per_satellite, order=args.order, crlf=args.crlf,
+        blank_share=args.blank_lines, damage=args.damage)
     args.output.write_bytes(text)
     manifest = args.manifest or args.output.with_name(args.output.name + ".damage.json")
     manifest.write_text("[\n" + ",\n".join(json.dumps(r.__dict__) for r in records) + "\n]\n")

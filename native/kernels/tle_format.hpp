@@ -215,8 +215,8 @@ inline int intldes_form(const char* p) noexcept {
     return i == 8 ? no_fault : i;
 }
 
-inline Fault fault_at(const Reason r, const int line, const int offset, const std::int64_t found = 0,
-                      const std::int64_t expected = 0) noexcept {
+inline Fault fault_at(const Reason r, const int line, const int offset,
+                      const std::int64_t found = 0, const std::int64_t expected = 0) noexcept {
     return {r, static_cast<std::uint8_t>(line), offset + 1, found, expected};
 }
 
@@ -278,7 +278,8 @@ inline Fault parse_exact(const char* line1, const std::size_t size1, const char*
     if (!detail::is_capital(p[7])) return fault_at(Reason::classification, 1, 7);
     out.classification = p[7];
     if (!(f = blank(8, 1)).ok()) return f;
-    if ((bad = detail::intldes_form(p + 9)) != no_fault) return fault_at(Reason::intldes, 1, 9 + bad);
+    if ((bad = detail::intldes_form(p + 9)) != no_fault)
+        return fault_at(Reason::intldes, 1, 9 + bad);
     int len = 8;
     while (len > 0 && p[9 + len - 1] == ' ') --len;
     std::memset(out.intldes, 0, sizeof out.intldes);
@@ -324,7 +325,8 @@ inline Fault parse_exact(const char* line1, const std::size_t size1, const char*
     if (!(f = detail::frame(p, size2, 2)).ok()) return f;
     if (!(f = blank(1, 2)).ok()) return f;
     std::int64_t satno2 = 0;
-    if ((bad = alpha5_decode(p + 2, satno2)) != no_fault) return fault_at(Reason::satno, 2, 2 + bad);
+    if ((bad = alpha5_decode(p + 2, satno2)) != no_fault)
+        return fault_at(Reason::satno, 2, 2 + bad);
     if (satno2 != out.satno) return fault_at(Reason::satno_mismatch, 2, 2, satno2, out.satno);
     if (!(f = blank(7, 2)).ok()) return f;
     // Angles: degrees as written, then TLE's scaling.

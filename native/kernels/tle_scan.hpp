@@ -70,10 +70,11 @@ inline Scan scan_line(const char* p, const LineForm& form) noexcept {
         const __m128i m = _mm_cmpeq_epi8(c, _mm_set1_epi8('-'));
         const __m128i cap = _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8('A' - 1)),
                                           _mm_cmplt_epi8(c, _mm_set1_epi8('Z' + 1)));
+        const __m128i pt = _mm_cmpeq_epi8(c, _mm_set1_epi8('.'));
+        const __m128i pl = _mm_cmpeq_epi8(c, _mm_set1_epi8('+'));
         const __m128i classes = _mm_or_si128(
             _mm_or_si128(_mm_or_si128(_mm_and_si128(d, bit(digit)), _mm_and_si128(b, bit(blank))),
-                         _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('.')), bit(point)),
-                                      _mm_and_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('+')), bit(plus)))),
+                         _mm_or_si128(_mm_and_si128(pt, bit(point)), _mm_and_si128(pl, bit(plus)))),
             _mm_or_si128(_mm_and_si128(m, bit(minus)), _mm_and_si128(cap, bit(capital))));
         // A column whose class is not allowed, and a blank right after a digit inside a
         // right-aligned field (the first column of a field is never inner, so the digit

@@ -173,7 +173,8 @@ inline std::int64_t count_newlines(const char* p, const std::size_t size) noexce
 /// first line taken for a line 2 that starts at or after `from` (no set is open after such a
 /// line), or `size` when there is none. A Splitter over [cut, next cut) with the number of the
 /// line at `cut` yields exactly the sets of the whole text in that range.
-inline std::size_t split_point(const char* data, const std::size_t size, std::size_t from) noexcept {
+inline std::size_t split_point(const char* data, const std::size_t size,
+                               const std::size_t from) noexcept {
     const char* const end = data + size;
     if (from >= size) return size;
     const char* p = data + from;

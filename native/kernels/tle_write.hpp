@@ -17,7 +17,8 @@ namespace orbivex::kern::tle {
 /// Python's str.strip removes: \t \n \v \f \r, 0x1C-0x1F and the blank), ASCII letters upper-cased,
 /// at most 69 characters kept, the rest of `out` NUL. Returns the length kept. Bytes outside
 /// ASCII are copied as they are (TLE refuses such a line).
-inline std::size_t normalise(const char* src, std::size_t size, char (&out)[tle_line_size]) noexcept {
+inline std::size_t normalise(const char* src, std::size_t size,
+                             char (&out)[tle_line_size]) noexcept {
     const auto space = [](const char c) {
         return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f');
     };

@@ -24,7 +24,8 @@ def main(argv=None):
     ap.add_argument("--repeats", type=int, default=7)
     ap.add_argument("--scalar", action="store_true", help="without the SSE2 whole-line path")
     args = ap.parse_args(argv)
-    spec = importlib.util.spec_from_file_location("make_catalog", ROOT / "tools" / "make_catalog.py")
+    path = ROOT / "tools" / "make_catalog.py"
+    spec = importlib.util.spec_from_file_location("make_catalog", path)
     generator = importlib.util.module_from_spec(spec)
     sys.modules[spec.name] = generator
     spec.loader.exec_module(generator)

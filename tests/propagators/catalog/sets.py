@@ -19,7 +19,9 @@ def alpha5(n: int) -> str:
 
 def alpha5_value(field: str) -> int:
     field = field.strip()
-    return int(field) if field.isdigit() else (LETTERS.index(field[0]) + 10) * 10000 + int(field[1:])
+    if field.isdigit():
+        return int(field)
+    return (LETTERS.index(field[0]) + 10) * 10000 + int(field[1:])
 
 
 def full_year(yy: int) -> int:

@@ -26,7 +26,9 @@ namespace coe = orbivex::kern::coe;
 
 /// The angle function TLE's kernels are bound to; it never fails.
 struct Env {
-    double atan2(double y, double x) const noexcept { return orbivex::kern::atan2_asymmetric(y, x); }
+    double atan2(double y, double x) const noexcept {
+        return orbivex::kern::atan2_asymmetric(y, x);
+    }
     bool failed() const noexcept { return false; }
 };
 
@@ -156,7 +158,9 @@ void cat_tle_line2(const char* line, std::size_t n, double* out) {
     std::memcpy(out, values, sizeof values);
 }
 
-void cat_derive(const tle::Fields* f, double gm, double re, double* out) { derive(*f, gm, re, out); }
+void cat_derive(const tle::Fields* f, double gm, double re, double* out) {
+    derive(*f, gm, re, out);
+}
 
 /// Least ns per set over `repeats` runs of reading the whole buffer into preallocated rows:
 /// stage 0 splits only, 1 also validates and reads the fields, 2 also derives the six elements.

@@ -5,6 +5,7 @@ import json
 import subprocess
 import sys
 from collections import defaultdict
+from itertools import pairwise
 
 import pytest
 
@@ -36,7 +37,7 @@ def test_sets_are_realistic(kernel, generator):
         epochs[f.satno].append(f.epoch_ns)
     # Several sets per satellite, at increasing epochs.
     assert 1000 < len(epochs) < 4000
-    assert all(all(a < b for a, b in zip(e, e[1:])) for e in epochs.values())
+    assert all(all(a < b for a, b in pairwise(e)) for e in epochs.values())
     alpha5 = sum(n >= 100000 for n in epochs) / len(epochs)
     assert 0.05 < alpha5 < 0.15
     # Deep space: periods of 225 minutes or more, below 6.4 rev/day.

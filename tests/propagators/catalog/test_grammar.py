@@ -3,7 +3,7 @@ line, column, numbers and text."""
 
 import pytest
 
-from .kernel import L1, L2, put, summed
+from .kernel import L1, L2, put
 
 # ---- checksum ---------------------------------------------------------------------------------
 

@@ -1,6 +1,8 @@
 """Splitting text into sets: names, blank lines, line ends, missing and damaged lines, and the
 line number of every line."""
 
+from itertools import pairwise
+
 import pytest
 
 from .kernel import L1, L2, put
@@ -34,7 +36,8 @@ def sets_of(kernel, text: str):
     # damaged line numbers leave the lines in place: the columns of the points decide
     (f"N\n{put(L1, 1, 'X')}\n{put(L2, 1, '1')}\n",
      [(("N", 1), (put(L1, 1, "X"), 2), (put(L2, 1, "1"), 3))]),
-    (f"{put(L1, 1, '2')}\n{put(L2, 1, '3')}\n", [(None, (put(L1, 1, "2"), 1), (put(L2, 1, "3"), 2))]),
+    (f"{put(L1, 1, '2')}\n{put(L2, 1, '3')}\n",
+     [(None, (put(L1, 1, "2"), 1), (put(L2, 1, "3"), 2))]),
     # a shifted line is still taken for what its first character says
     (f" {L1}\n {L2}\n", [(None, (" " + L1, 1), (" " + L2, 2))]),
     # short lines are names, a name replaces an unused one, a trailing name makes no set
@@ -68,7 +71,7 @@ def test_chunks_split_as_the_whole(kernel, generator):
             at = kernel.split_point(text, at + step)
             cuts.append(at)
         chunks = []
-        for begin, end in zip(cuts, cuts[1:]):
+        for begin, end in pairwise(cuts):
             first = kernel.count_newlines(text[:begin]) + 1
             chunks += kernel.split(text, begin, first, end)
         assert chunks == whole, step

@@ -144,7 +144,7 @@ def test_agrees_with_python_sgp4(kernel, generator):
         assert sat.satnum == f.satno
         jd_ns = ((sat.jdsatepoch - 2440587.5) + sat.jdsatepochF) * 86400e9
         assert abs(jd_ns - f.epoch_ns) < 50_000, line1
-        close = dict(rel_tol=1e-13, abs_tol=0.0)
+        close = {"rel_tol": 1e-13, "abs_tol": 0.0}
         assert math.isclose(sat.ndot * (xpdotp * 1440.0), f.ndot, **close)
         assert math.isclose(sat.nddot * (xpdotp * 1440.0 * 1440.0), f.nddot, **close)
         assert math.isclose(sat.bstar, f.bstar, **close)

@@ -7,7 +7,7 @@ import pytest
 from hypothesis import given, settings
 
 from .kernel import L1, L2, put
-from .sets import DEG, DAY, REV, valid_sets
+from .sets import DAY, DEG, REV, valid_sets
 
 
 @settings(max_examples=400)
@@ -65,18 +65,18 @@ def test_epoch_rolls_into_the_next_year(kernel):
 
 
 @pytest.mark.parametrize(("changes", "reason"), [
-    (dict(satno=340000), "satno"), (dict(satno=-1), "satno"),
-    (dict(classification=b"u"), "classification"), (dict(intldes=b"9806"), "intldes"),
-    (dict(intldes=b"98067a"), "intldes"),
-    (dict(epoch_ns=int(np.datetime64("1956-12-31T23:59", "ns").astype(np.int64))), "epoch_year"),
-    (dict(epoch_ns=int(np.datetime64("2057-01-01", "ns").astype(np.int64))), "epoch_year"),
-    (dict(ndot=1.0), "ndot"), (dict(ndot=math.nan), "ndot"), (dict(nddot=1e10), "nddot"),
-    (dict(bstar=math.inf), "bstar"), (dict(bstar=1e300), "bstar"),
-    (dict(ephemeris_type=10), "ephemeris_type"), (dict(element_number=10000), "element_number"),
-    (dict(inc=-0.01 * DEG), "inc"), (dict(inc=1000.0 * DEG), "inc"), (dict(raa=math.nan), "raa"),
-    (dict(ecc=1.0), "ecc"), (dict(ecc=-1e-3), "ecc"), (dict(arp=math.inf), "arp"),
-    (dict(mea=-1.0), "mea"), (dict(mnm=0.0), "mnm"), (dict(mnm=4e-9 * REV / DAY), "mnm"),
-    (dict(mnm=100.0 * REV / DAY), "mnm"), (dict(revolution=100000), "revolution"),
+    ({"satno": 340000}, "satno"), ({"satno": -1}, "satno"),
+    ({"classification": b"u"}, "classification"), ({"intldes": b"9806"}, "intldes"),
+    ({"intldes": b"98067a"}, "intldes"),
+    ({"epoch_ns": int(np.datetime64("1956-12-31T23:59", "ns").astype(np.int64))}, "epoch_year"),
+    ({"epoch_ns": int(np.datetime64("2057-01-01", "ns").astype(np.int64))}, "epoch_year"),
+    ({"ndot": 1.0}, "ndot"), ({"ndot": math.nan}, "ndot"), ({"nddot": 1e10}, "nddot"),
+    ({"bstar": math.inf}, "bstar"), ({"bstar": 1e300}, "bstar"),
+    ({"ephemeris_type": 10}, "ephemeris_type"), ({"element_number": 10000}, "element_number"),
+    ({"inc": -0.01 * DEG}, "inc"), ({"inc": 1000.0 * DEG}, "inc"), ({"raa": math.nan}, "raa"),
+    ({"ecc": 1.0}, "ecc"), ({"ecc": -1e-3}, "ecc"), ({"arp": math.inf}, "arp"),
+    ({"mea": -1.0}, "mea"), ({"mnm": 0.0}, "mnm"), ({"mnm": 4e-9 * REV / DAY}, "mnm"),
+    ({"mnm": 100.0 * REV / DAY}, "mnm"), ({"revolution": 100000}, "revolution"),
 ])
 def test_values_that_cannot_be_written(kernel, changes, reason):
     assert kernel.format(_fields(kernel, **changes))[0] == reason
