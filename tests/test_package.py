@@ -7,7 +7,7 @@ from pathlib import Path
 import pytest
 
 import orbivex
-from tests.state.subprocess_util import last_line, run_python
+from tests.helpers import last_line, run_python
 
 PYPROJECT = Path(__file__).resolve().parent.parent / "pyproject.toml"
 

@@ -1,13 +1,11 @@
 """The record dtypes of orbivex.datamodel.structured and their re-export by orbivex.datamodel."""
 
-import subprocess
-import sys
-
 import numpy as np
 import pytest
 
 import orbivex.datamodel
 import orbivex.datamodel.structured as structured
+from tests.helpers import error_line, run_python
 
 F8 = np.dtype(np.float64)
 
@@ -106,7 +104,7 @@ def test_coe_records_are_contiguous_doubles():
 def run_fresh(setup):
     """Imports structured in a fresh interpreter after `setup` has run there."""
     code = setup + "\nimport orbivex.datamodel.structured as s\nprint(s.COE_dt, s.DTF_dtype)"
-    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    return run_python(code)
 
 
 def test_field_types_are_looked_up_on_numpy_at_import():
@@ -124,6 +122,4 @@ def test_field_types_are_looked_up_on_numpy_at_import():
     ],
 )
 def test_import_failures_pass_on(setup, error):
-    done = run_fresh(setup)
-    assert done.returncode != 0
-    assert error in done.stderr.strip().splitlines()[-1]
+    assert error in error_line(run_fresh(setup))

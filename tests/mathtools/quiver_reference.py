@@ -58,13 +58,3 @@ def mat_x_vec(m, a):
         out.append(acc)
     return out
 
-
-def same(x, y):
-    """Bit-level agreement up to NaN payload: equal with equal signs, or both NaN."""
-    if math.isnan(x) or math.isnan(y):
-        return math.isnan(x) and math.isnan(y)
-    return x == y and math.copysign(1.0, x) == math.copysign(1.0, y)
-
-
-def same_vec(u, v):
-    return len(u) == len(v) and all(same(x, y) for x, y in zip(u, v))

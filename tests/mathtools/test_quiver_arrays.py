@@ -10,8 +10,8 @@ from hypothesis.extra import numpy as hnp
 
 import orbivex.mathtools.quiver.quiver as quiver
 from tests.capsules import bind_function
+from tests.helpers import bits
 from tests.mathtools import quiver_reference as ref
-from tests.mathtools.quiver_reference import same_vec
 
 QUIVER = "orbivex.mathtools.quiver.quiver"
 TEXT = "PyObject *(PyObject *)"
@@ -32,9 +32,8 @@ def check(a):
     got_n, got_u = norm_array(a), normalize_array(a)
     assert type(got_n) is np.ndarray and got_n.dtype == np.float64
     assert got_n.shape == (len(norms),) and got_u.shape == (len(norms), 3)
-    assert same_vec(got_n.tolist(), norms)
-    for got, want in zip(got_u.tolist(), units):
-        assert same_vec(got, want)
+    assert bits(got_n) == bits(norms)
+    assert bits(got_u) == bits(units)
 
 
 def test_documented_rows():

@@ -1,12 +1,10 @@
 """The unit constants of orbivex.units.units: native table, values and Python attributes."""
 
-import subprocess
-import sys
-
 import pytest
 
 import orbivex.units.units as units
 from tests.capsules import bind_variable, entry_pointer, table
+from tests.helpers import run_python
 
 UNITS = "orbivex.units.units"
 VALUES = {
@@ -66,7 +64,7 @@ try:
 except RuntimeError as exc:
     print(exc)
 """
-    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    done = run_python(code)
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == (
         f"Module '{short}' has already been imported. Re-initialisation is not supported."

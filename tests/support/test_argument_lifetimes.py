@@ -7,7 +7,7 @@ overwritten at once and a crash fails the one test instead of ending the run."""
 import pytest
 
 from tests.propagators.tle_lines import L1, L2
-from tests.state.subprocess_util import last_line, run_python
+from tests.helpers import last_line, run_python
 
 
 def run_checked(code: str) -> str:
