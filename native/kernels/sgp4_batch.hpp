@@ -15,11 +15,6 @@
 #include "sgp4_model.hpp"
 #include "sgp4_record.hpp"
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace orbivex::kern::sgp4 {
 
 /// Sets that can share vector lanes: the near-Earth ones, and the deep-space ones by resonance.
@@ -312,7 +307,3 @@ inline void propagate_paired(const SoaBlock& block, std::size_t p_begin, std::si
 }
 
 }  // namespace orbivex::kern::sgp4
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif

@@ -12,11 +12,6 @@
 #include "sgp4_maths.hpp"
 #include "sgp4_record.hpp"
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace orbivex::kern::sgp4 {
 
 namespace deep {
@@ -463,7 +458,7 @@ inline void lunar_solar_periodics(const DeepTerms<V>& d, const V& t, V& ep, V& i
     inclp = inclp + pinc;
     ep = ep + pe;
     V sinip, cosip;
-    sincos_(inclp, sinip, cosip);
+    sincos_bounded_(inclp, sinip, cosip);
 
     const auto direct = inclp >= 0.2;
     V nodep_out = nodep, argpp_out = argpp;
@@ -475,7 +470,7 @@ inline void lunar_solar_periodics(const DeepTerms<V>& d, const V& t, V& ep, V& i
     }
     if (!all(direct)) {
         V sinop, cosop;
-        sincos_(nodep, sinop, cosop);
+        sincos_bounded_(nodep, sinop, cosop);
         V alfdp = sinip * sinop;
         V betdp = sinip * cosop;
         const V dalf = ph * cosop + pinc * cosip * sinop;
@@ -505,7 +500,3 @@ inline void lunar_solar_periodics(const DeepTerms<V>& d, const V& t, V& ep, V& i
 }
 
 }  // namespace orbivex::kern::sgp4
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif

@@ -16,9 +16,10 @@
 #include <utility>
 
 #if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-// Vector arguments of inline helpers: everything is inlined into the dispatched loops, so no
-// vector ever crosses a call boundary and the ABI note does not apply.
+// GCC notes that vectors returned from the helpers below would be passed differently with
+// AVX enabled. Everything is inlined into the dispatched loops, so no vector crosses a call
+// boundary. The note comes when the template instances are emitted at the end of the
+// translation unit, so it is turned off for the rest of it rather than pushed and popped.
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
@@ -130,6 +131,7 @@ inline void sincos_(double x, double& s, double& c) noexcept {
     s = std::sin(x);
     c = std::cos(x);
 }
+inline void sincos_bounded_(double x, double& s, double& c) noexcept { sincos_(x, s, c); }
 inline double atan2_(double y, double x) noexcept { return std::atan2(y, x); }
 /// fmod(x, 2 pi): the remainder with the sign of x.
 inline double fmod2pi_(double x) noexcept { return std::fmod(x, 2.0 * M_PI); }
@@ -194,10 +196,11 @@ inline V sqrt_(const V& x) noexcept {
     return select<V>(x < 0.0, splat<V>(NAN), s);
 }
 
-/// sin and cos together: x = n pi/2 + r with |r| <= pi/4, Taylor polynomials of r (truncation
-/// below 1e-19), and the quadrant n mod 4 read from the rounding sum's low bits.
+/// sin and cos together for |x| <= 1e7 (reduced arguments; larger ones lose accuracy): x =
+/// n pi/2 + r with |r| <= pi/4, Taylor polynomials of r (truncation below 1e-19), and the
+/// quadrant n mod 4 read from the rounding sum's low bits.
 template <Vector V>
-inline void sincos_(const V& x, V& s, V& c) noexcept {
+inline void sincos_bounded_(const V& x, V& s, V& c) noexcept {
     using namespace detail;
     using B = bits_t<V>;
     const V big = x * two_over_pi + round_magic;
@@ -230,6 +233,13 @@ inline void sincos_(const V& x, V& s, V& c) noexcept {
     const V cv = odd ? ps : pc;
     s = (V)((B)sv ^ ((q & 2) << 62));
     c = (V)((B)cv ^ (((q + 1) & 2) << 62));
+}
+
+/// sin and cos together for any x: lanes beyond 1e7 rad use the C library.
+template <Vector V>
+inline void sincos_(const V& x, V& s, V& c) noexcept {
+    using namespace detail;
+    sincos_bounded_(x, s, c);
     if (any(negate(abs_(x) <= reduction_limit))) {
         fallback(x, s, [](double a) { return std::sin(a); });
         fallback(x, c, [](double a) { return std::cos(a); });
@@ -250,7 +260,8 @@ inline V cos_(const V& x) noexcept {
     return c;
 }
 
-/// fmod(x, 2 pi): x - k 2 pi with k = trunc(x / 2 pi), so the result keeps the sign of x.
+/// fmod(x, 2 pi): x - k 2 pi with k = trunc(x / 2 pi), so the result keeps the sign of x. The
+/// range matters: the Lyddane branch of the lunar-solar periodics is not periodic in the node.
 template <Vector V>
 inline V fmod2pi_(const V& x) noexcept {
     using namespace detail;
@@ -304,6 +315,34 @@ inline V atan2_(const V& y, const V& x) noexcept {
     return detail::copysign_bits(t, y);
 }
 
+/// sin and cos of a small angle d: a short series when every lane has |d| <= 1/64 (the
+/// truncation, below d^9 / 9!, is under 1e-21), sincos_ otherwise.
+template <Vector V>
+inline void sincos_small_(const V& d, V& s, V& c) noexcept {
+    if (all(abs_(d) <= 0.015625)) {
+        const V d2 = d * d;
+        s = d + d * d2 * (-1.0 / 6.0 + d2 * (1.0 / 120.0 + d2 * (-1.0 / 5040.0)));
+        c = (1.0 - 0.5 * d2) + d2 * d2 * (1.0 / 24.0 + d2 * (-1.0 / 720.0 + d2 * (1.0 / 40320.0)));
+    } else {
+        sincos_(d, s, c);
+    }
+}
+
+/// sin and cos of a + d from those of a and a small d. One lane takes sin and cos of the
+/// rounded sum `sum` as the model does; vector lanes turn (sin a, cos a) by d.
+inline void sincos_sum_(double sum, double, double, double, double& s, double& c) noexcept {
+    s = std::sin(sum);
+    c = std::cos(sum);
+}
+
+template <Vector V>
+inline void sincos_sum_(const V&, const V& sa, const V& ca, const V& d, V& s, V& c) noexcept {
+    V sd, cd;
+    sincos_small_(d, sd, cd);
+    s = sa * cd + ca * sd;
+    c = ca * cd - sa * sd;
+}
+
 /// a^1.5.
 template <Vector V>
 inline V pow15_(const V& a) noexcept { return a * sqrt_(a); }
@@ -326,7 +365,3 @@ inline V inv_pow23_(const V& q) noexcept {
 }
 
 }  // namespace orbivex::kern::sgp4::lanes
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif

@@ -12,11 +12,6 @@
 #include "sgp4_maths.hpp"
 #include "sgp4_record.hpp"
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace orbivex::kern::sgp4 {
 
 /// Mean elements of an element set at its epoch, in the model's units.
@@ -237,11 +232,14 @@ inline void argument_of_latitude(double sinu, double cosu, double dsu, double& s
 template <lanes::Vector V>
 inline void argument_of_latitude(const V& sinu, const V& cosu, const V& dsu, V& s, V& c) noexcept {
     using namespace lanes;
+    // (sin u, cos u) is a unit vector up to rounding, so one Newton step from 1 gives
+    // 1/sqrt(h2) to within (h2 - 1)^2; lanes far from it take the full root
     const V h2 = sinu * sinu + cosu * cosu;
-    const V inv = 1.0 / sqrt_(h2);
+    V inv = 1.5 - 0.5 * h2;
+    if (!all(abs_(h2 - 1.0) <= 1.0e-6)) inv = select(abs_(h2 - 1.0) <= 1.0e-6, inv, 1.0 / sqrt_(h2));
     const V su = sinu * inv, cu = cosu * inv;
     V sd, cd;
-    sincos_(dsu, sd, cd);
+    sincos_small_(dsu, sd, cd);
     s = su * cd - cu * sd;
     c = cu * cd + su * sd;
 }
@@ -283,16 +281,23 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
     V tempe = c.bcc4 * t;
     V templ = c.t2cof * t2;
     if (!Deep && drag) {
+        V sinxm = V{}, cosxm;
+        if constexpr (scalar)
+            cosxm = std::cos(xmdf);
+        else
+            sincos_(xmdf, sinxm, cosxm);
         const V delomg = c.omgcof * t;
-        const V delmtemp = 1.0 + c.eta * cos_(xmdf);
+        const V delmtemp = 1.0 + c.eta * cosxm;
         const V delm = c.xmcof * (delmtemp * delmtemp * delmtemp - c.delmo);
         const V temp = delomg + delm;
         mm = xmdf + temp;
         argpm = argpdf - temp;
+        V sinmm, cosmm;
+        sincos_sum_(mm, sinxm, cosxm, temp, sinmm, cosmm);
         const V t3 = t2 * t;
         const V t4 = t3 * t;
         tempa = tempa - c.d2 * t2 - c.d3 * t3 - c.d4 * t4;
-        tempe = tempe + c.bcc5 * (sin_(mm) - c.sinmao);
+        tempe = tempe + c.bcc5 * (sinmm - c.sinmao);
         templ = templ + c.t3cof * t3 + t4 * (c.t4cof + t * c.t5cof);
     }
     V nm = c.no;
@@ -340,13 +345,13 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
         argpp = select(negative, argpp - M_PI, argpp);
         fail(either(ep < 0.0, ep > 1.0), perturbed_eccentricity);
         if (all(status != 0.0)) return give_up();
-        sincos_(xincp, sinip, cosip);
+        sincos_bounded_(xincp, sinip, cosip);
         aycof = -0.5 * c.j3oj2 * sinip;
         const V xl_num = -0.25 * c.j3oj2 * sinip * (3.0 + 5.0 * cosip);
         xlcof = select(abs_(cosip + 1.0) > 1.5e-12, xl_num / (1.0 + cosip), xl_num / 1.5e-12);
     }
     V sinargp, cosargp;
-    sincos_(argpp, sinargp, cosargp);
+    sincos_bounded_(argpp, sinargp, cosargp);
     const V axnl = ep * cosargp;
     V temp = 1.0 / (am * (1.0 - ep * ep));
     const V aynl = ep * sinargp + temp * aycof;
@@ -354,11 +359,14 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
 
     // ---- Kepler's equation in the equinoctial form: E + w from u = L - node ------------
     const V u = fmod2pi_(xl - nodep);
+    // Newton steps, at most 10, until a step is below 1e-12; sin and cos of the estimate before
+    // the last step go on. Vector lanes turn the previous sin and cos by each step instead of
+    // evaluating them afresh, and stop updating once converged.
     V eo1 = u, sineo1 = V{}, coseo1 = V{};
     M active = V{} == 0.0;  // every lane takes at least one step, as in the model
-    for (int ktr = 1; ktr <= 10 && any(active); ++ktr) {
-        V s, co;
-        sincos_(eo1, s, co);
+    V s, co;
+    sincos_bounded_(eo1, s, co);
+    for (int ktr = 1;; ++ktr) {
         V tem5 = 1.0 - co * axnl - s * aynl;
         tem5 = (u - aynl * co + axnl * s - eo1) / tem5;
         // damp the first steps of very eccentric orbits
@@ -367,6 +375,11 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
         coseo1 = select(active, co, coseo1);
         eo1 = select(active, eo1 + tem5, eo1);
         active = both(active, abs_(tem5) >= 1.0e-12);
+        if (ktr == 10 || !any(active)) break;
+        V s_next, co_next;
+        sincos_sum_(eo1, s, co, tem5, s_next, co_next);
+        s = s_next;
+        co = co_next;
     }
 
     // ---- short-period terms --------------------------------------------------------------
@@ -398,14 +411,15 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
     V sinsu, cossu;
     model_detail::argument_of_latitude(sinu, cosu, 0.25 * temp2 * x7thm1 * sin2u, sinsu, cossu);
     const V xnode = nodep + 1.5 * temp2 * cosip * sin2u;
-    const V xinc = xincp + 1.5 * temp2 * cosip * sinip * cos2u;
+    const V dinc = 1.5 * temp2 * cosip * sinip * cos2u;
+    const V xinc = xincp + dinc;
     const V mvt = rdotl - nm * temp1 * x1mth2 * sin2u / c.xke;
     const V rvdot = rvdotl + nm * temp1 * (x1mth2 * cos2u + 1.5 * con41) / c.xke;
 
     // ---- orientation: unit vectors along the radius (u) and across it (v) ----------------
     V snod, cnod, sini, cosi;
-    sincos_(xnode, snod, cnod);
-    sincos_(xinc, sini, cosi);
+    sincos_bounded_(xnode, snod, cnod);
+    sincos_sum_(xinc, sinip, cosip, dinc, sini, cosi);
     const V xmx = -snod * cosi;
     const V xmy = cnod * cosi;
     const V ux = xmx * sinsu + cnod * cossu;
@@ -453,7 +467,3 @@ inline int propagate(const Record& rec, double t, double* r, double* v,
 }
 
 }  // namespace orbivex::kern::sgp4
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
