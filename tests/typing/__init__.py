@@ -1,1 +1,1 @@
-"""Tests of the type stubs with mypy, pyright and stubtest."""
+"""Tests of typing: the stubs as mypy, pyright and stubtest see them, and orbivex.typing."""

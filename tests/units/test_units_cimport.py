@@ -2,7 +2,7 @@
 
 from orbivex.units import units
 from tests.cython_build import build_consumer
-from tests.siblings.test_units_table import VALUES
+from tests.units.test_units_table import VALUES
 
 CONSUMER = """
 from orbivex.units cimport units as u
