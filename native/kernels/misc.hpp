@@ -3,10 +3,9 @@
 
 #include <cmath>
 
-namespace orbivex::kern {
+#include "kernels/constants.hpp"
 
-/// 2π rounded to the nearest double.
-inline constexpr double two_pi = 6.283185307179586;
+namespace orbivex::kern {
 
 /// Angle of the point (x, y) in radians, folded into [0, 2π]: atan2's (−π, π] range with 2π
 /// added to a negative result, so that orbit angles come out non-negative. A tiny negative

@@ -47,6 +47,13 @@ void raise_arg_type(const char* name, const char* expected, PyObject* got) {
                  expected, Py_TYPE(got)->tp_name);
 }
 
+bool check_self(PyObject* self, PyTypeObject* type, const char* method) {
+    if (PyObject_TypeCheck(self, type)) return true;
+    PyErr_Format(PyExc_TypeError, "descriptor '%s' for '%s' objects doesn't apply to a '%s' object",
+                 method, type->tp_name, Py_TYPE(self)->tp_name);
+    return false;
+}
+
 namespace {
 
 // Index of the parameter called `key`, or -1. Interned names compare by identity first.

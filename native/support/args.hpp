@@ -19,6 +19,17 @@ void raise_duplicate_keyword(const char* func, PyObject* key);
 /// "Argument 'name' has incorrect type (expected T, got U)".
 void raise_arg_type(const char* name, const char* expected, PyObject* got);
 
+/// True when `self` is an instance of `type` (or of a subclass); otherwise false with TypeError
+/// "descriptor 'method' for 'T' objects doesn't apply to a 'U' object", as a method of a
+/// class called on another object words it.
+bool check_self(PyObject* self, PyTypeObject* type, const char* method);
+
+/// `self` as the instance layout `T` of `type`, or NULL with check_self's TypeError.
+template <class T>
+T* checked_self(PyObject* self, PyTypeObject* type, const char* method) {
+    return check_self(self, type, method) ? reinterpret_cast<T*>(self) : nullptr;
+}
+
 /// Parameters of a callable: names in order; the first `npositional` may be given by position,
 /// the first `nrequired` must be given; the rest are keyword-only.
 struct Params {

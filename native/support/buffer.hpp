@@ -1,4 +1,5 @@
-// Owning view of an object's buffer (PEP 3118) and checks for two-dimensional float64 views.
+// Owning view of an object's buffer (PEP 3118), with the checks for float64 arrays and arrays of
+// float64 records and their error texts.
 #pragma once
 #include <Python.h>
 
@@ -6,38 +7,72 @@
 
 namespace orbivex::py {
 
-/// Non-copyable, non-movable owner of one acquired Py_buffer; released on destruction.
+/// True when a buffer format describes one native float64: "d" with no byte-order mark, or
+/// with one that means the host's order ("@", "=", "^", and "<" on a little-endian host, ">"
+/// or "!" on a big-endian one). NULL (no format requested) means unsigned bytes: false.
+bool is_native_double_format(const char* format) noexcept;
+
+/// Fields of a record format "T{d:a:d:b:...}" whose every field is one native float64, or -1
+/// for anything else (other types, padding, sub-arrays, nested records).
+Py_ssize_t native_double_fields(const char* format) noexcept;
+
+/// Whether a checked view must be writable.
+enum class Access { writable, read_only };
+
+/// Non-copyable, non-movable owner of one acquired buffer; released on destruction.
+///
+/// The checked acquisitions raise ValueError with these texts:
+///   "Buffer has wrong number of dimensions (expected N, got M)"
+///   "Buffer dtype mismatch, expected 'double' but got 'F'"
+///   "Buffer dtype mismatch, expected 'R' (N float64 fields, B bytes) but got format 'F' of I bytes"
+///   "buffer source array is read-only"
+/// An exact ndarray whose layout passes is read through its own data, shape and strides
+/// (valid while the caller holds the array) without a buffer request: the request costs more
+/// than the rest of a call on small input. A module that uses the checked acquisitions binds
+/// NumPy's C API (support/numpy.hpp) in its exec slot.
 class Buffer {
 public:
     Buffer() noexcept = default;
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
     ~Buffer() {
-        if (view_.obj) PyBuffer_Release(&view_);
+        if (held_) PyBuffer_Release(&view_);
     }
 
-    /// PyObject_GetBuffer with `flags`; 0 on success, -1 with the error set.
-    int acquire(PyObject* obj, int flags) noexcept {
-        return PyObject_GetBuffer(obj, &view_, flags);
-    }
+    /// PyObject_GetBuffer with `flags`, unchecked; 0 on success, -1 with the error set.
+    int acquire(PyObject* obj, int flags) noexcept;
+
+    /// A view of `ndim` dimensions of native float64 items, any strides.
+    int acquire_doubles(PyObject* obj, int ndim, Access access = Access::writable) noexcept;
+
+    /// A writable view of `ndim` dimensions of records of `fields` native float64 fields at
+    /// offsets 0, 8, 16, ...; `record` names the record type in the error text.
+    int acquire_records(PyObject* obj, int ndim, int fields, const char* record) noexcept;
 
     const Py_buffer& view() const noexcept { return view_; }
+    Py_ssize_t len(int axis = 0) const noexcept { return view_.shape[axis]; }
+    Py_ssize_t stride(int axis = 0) const noexcept { return view_.strides[axis]; }
+    char* at(Py_ssize_t i) const noexcept {
+        return static_cast<char*>(view_.buf) + i * view_.strides[0];
+    }
+    char* at(Py_ssize_t i, Py_ssize_t j) const noexcept { return at(i) + j * view_.strides[1]; }
+    /// Item i of a one-dimensional float64 view (memcpy: a strided view need not be aligned).
+    double load(Py_ssize_t i) const noexcept {
+        double v;
+        std::memcpy(&v, at(i), sizeof v);
+        return v;
+    }
+    void store(Py_ssize_t i, double value) const noexcept {
+        std::memcpy(at(i), &value, sizeof value);
+    }
 
 private:
-    Py_buffer view_{};
-};
+    int acquire_checked(PyObject* obj, int ndim, int fields, const char* record,
+                        Access access) noexcept;
+    bool adopt(PyObject* obj, int ndim, int fields, Access access) noexcept;
 
-/// True when a buffer format describes one native-order float64 ("d", "@d", "=d", or "<d" on a
-/// little-endian host).
-inline bool is_native_double_format(const char* format) noexcept {
-    if (!format) return false;  // no format requested means unsigned bytes
-    if (format[0] == '@' || format[0] == '=') ++format;
-#if PY_LITTLE_ENDIAN
-    else if (format[0] == '<') ++format;
-#else
-    else if (format[0] == '>' || format[0] == '!') ++format;
-#endif
-    return std::strcmp(format, "d") == 0;
-}
+    Py_buffer view_{};
+    bool held_ = false;
+};
 
 }  // namespace orbivex::py

@@ -259,6 +259,13 @@ PyTypeObject* function_type() {
 }  // namespace
 
 PyObject* new_function(const FunctionSpec* spec, PyObject* module, PyObject* defaults) {
+    // Calls bind the arguments into a fixed buffer of max_function_params slots.
+    if (spec->params.names.size() > max_function_params) {
+        PyErr_Format(PyExc_SystemError,
+                     "%s() declares %zu parameters, more than the %zu a native function can take",
+                     spec->name, spec->params.names.size(), max_function_params);
+        return nullptr;
+    }
     PyTypeObject* type = function_type();
     if (!(type->tp_flags & Py_TPFLAGS_READY) && PyType_Ready(type) < 0) return nullptr;
     Ref module_name = Ref::steal(PyObject_GetAttrString(module, "__name__"));

@@ -30,7 +30,8 @@ struct FunctionSpec {
 };
 
 /// New function object of `spec`, owned by `module` (its __name__ becomes __module__).
-/// `defaults` is a tuple for the trailing parameters, or NULL for none.
+/// `defaults` is a tuple for the trailing parameters, or NULL for none. A spec of more than
+/// max_function_params parameters is refused with SystemError.
 PyObject* new_function(const FunctionSpec* spec, PyObject* module, PyObject* defaults);
 
 /// Creates the function and stores it as `spec->name` in `target` (a module or a type dict).

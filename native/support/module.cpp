@@ -1,4 +1,4 @@
-// Module creation guard, version warning and the assertion switch.
+// Module creation guard, version warning, the assertion switch and the state lookup by type.
 #include "support/module.hpp"
 
 #include "support/ref.hpp"
@@ -35,5 +35,20 @@ int debug_enabled() {
 }
 
 void raise_assertion() { PyErr_SetNone(PyExc_AssertionError); }
+
+PyObject* module_along_mro(PyTypeObject* type, const PyModuleDef* def) noexcept {
+    PyObject* mro = type->tp_mro;
+    const Py_ssize_t n = mro ? PyTuple_GET_SIZE(mro) : 0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        auto* t = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i));
+        if (!PyType_HasFeature(t, Py_TPFLAGS_HEAPTYPE)) continue;
+        // Read directly: PyType_GetModule raises for a heap type made without a module.
+        PyObject* module = reinterpret_cast<PyHeapTypeObject*>(t)->ht_module;  // borrowed
+        if (module && PyModule_Check(module) && PyModule_GetDef(module) == def) return module;
+    }
+    PyErr_Format(PyExc_TypeError, "'%.200s' does not derive from a type of module %s",
+                 type->tp_name, def->m_name);
+    return nullptr;
+}
 
 }  // namespace orbivex::py

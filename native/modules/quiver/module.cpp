@@ -1,4 +1,5 @@
 // orbivex.mathtools.quiver.quiver: publishes the 3-vector kernels and the row-wise N×3 kernels.
+#define ORBIVEX_NUMPY_IMPORT
 #include <Python.h>
 
 #include <array>
@@ -7,7 +8,9 @@
 #include "kernels/quiver.hpp"
 #include "support/buffer.hpp"
 #include "support/capi.hpp"
+#include "support/globals.hpp"
 #include "support/module.hpp"
+#include "support/numpy.hpp"
 #include "support/ref.hpp"
 
 namespace {
@@ -50,47 +53,20 @@ void store(char* p, double v) noexcept { std::memcpy(p, &v, sizeof v); }
 
 /// Views `a` as rows of at least three float64 columns; any strides, read-only accepted.
 int input_rows(const char* func, PyObject* a, Buffer& buf, Rows& rows) noexcept {
-    if (buf.acquire(a, PyBUF_RECORDS_RO) < 0) return -1;
-    const Py_buffer& v = buf.view();
-    if (v.ndim != 2) {
-        PyErr_Format(PyExc_ValueError, "Buffer has wrong number of dimensions (expected 2, got %d)",
-                     v.ndim);
-        return -1;
-    }
-    if (v.itemsize != sizeof(double) || !orbivex::py::is_native_double_format(v.format)) {
-        PyErr_Format(PyExc_ValueError, "Buffer dtype mismatch, expected 'double' but got '%s'",
-                     v.format ? v.format : "B");
-        return -1;
-    }
+    if (buf.acquire_doubles(a, 2, orbivex::py::Access::read_only) < 0) return -1;
     // Three columns are read from every row: refuse narrower input rather than read past it.
-    if (v.shape[1] < 3) {
+    if (buf.len(1) < 3) {
         PyErr_Format(PyExc_ValueError, "%s() needs at least 3 columns (got %zd)", func,
-                     v.shape[1]);
+                     buf.len(1));
         return -1;
     }
-    rows = {static_cast<const char*>(v.buf), v.shape[0], v.strides[0], v.strides[1]};
+    rows = {buf.at(0), buf.len(0), buf.stride(0), buf.stride(1)};
     return 0;
 }
 
-/// `numpy.zeros(shape=shape, dtype=numpy.double)`, with `numpy` looked up among the module's
-/// globals now.
+/// `numpy.zeros(shape=shape, dtype=numpy.double)` with the module-level names of now.
 Ref zeros(PyObject* shape) noexcept {
-    Ref key = Ref::steal(PyUnicode_FromString("numpy"));
-    if (!key) return {};
-    // Owned: attribute lookups may run code that rebinds the module's `numpy`.
-    Ref np = Ref::borrow(PyDict_GetItemWithError(quiver_globals, key.get()));
-    if (!np) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_NameError, "name 'numpy' is not defined");
-        return {};
-    }
-    Ref fn = Ref::steal(PyObject_GetAttrString(np.get(), "zeros"));
-    if (!fn) return {};
-    Ref dtype = Ref::steal(PyObject_GetAttrString(np.get(), "double"));
-    if (!dtype) return {};
-    Ref kwnames = Ref::steal(Py_BuildValue("(ss)", "shape", "dtype"));
-    if (!kwnames) return {};
-    PyObject* args[] = {shape, dtype.get()};
-    return Ref::steal(PyObject_Vectorcall(fn.get(), args, 0, kwnames.get()));
+    return Ref::steal(orbivex::py::numpy_zeros(quiver_globals, shape));
 }
 
 /// Writable float64 buffer of `result`, checked to have `ndim` dimensions and shape (n[, 3]).
@@ -204,42 +180,22 @@ const std::array quiver_table{
     capi_function("mat_x_vec", "void (double (*)[3], double *, double *)", &mat_x_vec),
 };
 
-/// Present only so that reloading the same module object does not run exec again.
-struct quiver_state {
-    char unused;
-};
+struct quiver_module {
+    static constexpr const char name[] = "quiver";
+    static constexpr const char doc[] =
+        "3-vector and N×3 kernels, published for other native modules in __pyx_capi__.";
 
-ORBIVEX_MODULE_CREATE(quiver)
-
-int quiver_exec(PyObject* module) noexcept {
-    Ref np = Ref::steal(PyImport_ImportModule("numpy"));
-    if (!np || PyModule_AddObjectRef(module, "numpy", np.get()) < 0) return -1;
-    PyObject* globals = PyModule_GetDict(module);  // borrowed
-    if (!globals) return -1;
-    Py_XSETREF(quiver_globals, Py_NewRef(globals));
-    if (orbivex::py::export_capi(module, quiver_table) < 0) return -1;
-    quiver_initialised = true;
-    return 0;
-}
-
-PyModuleDef_Slot quiver_slots[] = {
-    {Py_mod_create, reinterpret_cast<void*>(quiver_create)},
-    {Py_mod_exec, reinterpret_cast<void*>(quiver_exec)},
-    {0, nullptr},
-};
-
-PyModuleDef quiver_def = {
-    PyModuleDef_HEAD_INIT,
-    "quiver",
-    "3-vector and N×3 kernels, published for other native modules in __pyx_capi__.",
-    sizeof(quiver_state),
-    nullptr,
-    quiver_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    static int exec(PyObject* module) noexcept {
+        Ref np = Ref::steal(PyImport_ImportModule("numpy"));
+        if (!np || PyModule_AddObjectRef(module, "numpy", np.get()) < 0) return -1;
+        if (orbivex::py::import_numpy() < 0) return -1;  // for the buffer views
+        PyObject* globals = PyModule_GetDict(module);  // borrowed
+        if (!globals) return -1;
+        Py_XSETREF(quiver_globals, Py_NewRef(globals));
+        return orbivex::py::export_capi(module, quiver_table);
+    }
 };
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_quiver() { return PyModuleDef_Init(&quiver_def); }
+PyMODINIT_FUNC PyInit_quiver() { return orbivex::py::Module<quiver_module>::init(); }
