@@ -349,8 +349,11 @@ inline void deep_secular(const NearTerms<V>& c, const DeepTerms<V>& d, int reson
     mm = mm + d.dmdt * t;
     if (resonance == no_resonance) return;
 
-    const auto restart = either(either(st.atime == 0.0, t * st.atime <= 0.0),
-                                abs_(t) < abs_(st.atime));
+    // restart at the epoch: no state yet, t on the other side of it, or t before the state
+    const V one = splat<V>(1.0);
+    const V back = select(st.atime == 0.0, one,
+                          select(t * st.atime <= 0.0, one, select(abs_(t) < abs_(st.atime), one, V{})));
+    const auto restart = back != 0.0;
     st.atime = select(restart, V{}, st.atime);
     st.xni = select(restart, c.no, st.xni);
     st.xli = select(restart, d.xlamo, st.xli);
@@ -395,7 +398,8 @@ inline void deep_secular(const NearTerms<V>& c, const DeepTerms<V>& d, int reson
             xnddt = xnddt * xldot;
         }
         // a non-finite t would never arrive: such lanes stop (their results are NaN)
-        const auto going = both(abs_(t - st.atime) >= deep::step, abs_(t) <= 1.7976931348623157e308);
+        const V ahead = select(abs_(t) <= 1.7976931348623157e308, abs_(t - st.atime), V{});
+        const auto going = ahead >= deep::step;
         if (!any(going)) break;
         st.xli = select(going, st.xli + xldot * delt + xndt * deep::step2, st.xli);
         st.xni = select(going, st.xni + xndt * delt + xnddt * deep::step2, st.xni);
@@ -479,14 +483,14 @@ inline void lunar_solar_periodics(const DeepTerms<V>& d, const V& t, V& ep, V& i
         betdp = betdp + dbet;
         V node = fmod2pi_(nodep);
         // the operational mode keeps the node in [0, 2 pi) as its arctangent did
-        const auto wrap = d.wrap != 0.0;
-        node = select(both(node < 0.0, wrap), node + twopi, node);
+        const V wrap = d.wrap * twopi;  // 2 pi or 0
+        node = select(node < 0.0, node + wrap, node);
         V xls = mp + argpp + cosip * node;
         const V dls = pl + pgh - pinc * node * sinip;
         xls = xls + dls;
         const V xnoh = node;
         node = atan2_(alfdp, betdp);
-        node = select(both(node < 0.0, wrap), node + twopi, node);
+        node = select(node < 0.0, node + wrap, node);
         // keep the new node on the same turn as the old one
         node = select(abs_(xnoh - node) > M_PI,
                       select(node < xnoh, node + twopi, node - twopi), node);

@@ -49,11 +49,14 @@ using bits_t = typename Vec<width<V>>::bits;
 
 // ---- masks and selection -----------------------------------------------------------------
 
+// GCC compiles these helpers for the baseline target before inlining them into the dispatched
+// loops, and lowers some vector forms lane by lane at that point: a ?: on vectors, and &, | or
+// ~ between two comparison results. A single comparison feeding the bitwise select below stays
+// a vector operation, so the model combines conditions by nesting selects and keeps running
+// flags as data, never as combined masks.
+
 inline bool any(bool m) noexcept { return m; }
 inline bool all(bool m) noexcept { return m; }
-inline bool both(bool a, bool b) noexcept { return a && b; }
-inline bool either(bool a, bool b) noexcept { return a || b; }
-inline bool negate(bool a) noexcept { return !a; }
 inline double select(bool m, double a, double b) noexcept { return m ? a : b; }
 
 template <class M>
@@ -72,20 +75,13 @@ inline bool all(const M& m) noexcept {
     return acc != 0;
 }
 
-template <class M>
+/// a where m, b elsewhere, for a mask m of all-ones or zero lanes.
+template <Vector V, class M>
     requires(!std::same_as<M, bool>)
-inline M both(const M& a, const M& b) noexcept { return a & b; }
-
-template <class M>
-    requires(!std::same_as<M, bool>)
-inline M either(const M& a, const M& b) noexcept { return a | b; }
-
-template <class M>
-    requires(!std::same_as<M, bool>)
-inline M negate(const M& a) noexcept { return ~a; }
-
-template <Vector V>
-inline V select(const mask_t<V>& m, const V& a, const V& b) noexcept { return m ? a : b; }
+inline V select(const M& m, const V& a, const V& b) noexcept {
+    using B = bits_t<V>;
+    return (V)(((B)m & (B)a) | (~(B)m & (B)b));
+}
 
 /// x in every lane; keeps the sign of zero (a plain broadcast through 0.0 + x would not).
 template <class V>
@@ -229,8 +225,8 @@ inline void sincos_bounded_(const V& x, V& s, V& c) noexcept {
                                            r2 * 4.779477332387385e-14))))));
     const B q = (B)big;
     const auto odd = (q & 1) != 0;
-    const V sv = odd ? pc : ps;
-    const V cv = odd ? ps : pc;
+    const V sv = select(odd, pc, ps);
+    const V cv = select(odd, ps, pc);
     s = (V)((B)sv ^ ((q & 2) << 62));
     c = (V)((B)cv ^ (((q + 1) & 2) << 62));
 }
@@ -240,7 +236,7 @@ template <Vector V>
 inline void sincos_(const V& x, V& s, V& c) noexcept {
     using namespace detail;
     sincos_bounded_(x, s, c);
-    if (any(negate(abs_(x) <= reduction_limit))) {
+    if (any(abs_(x) > reduction_limit)) {
         fallback(x, s, [](double a) { return std::sin(a); });
         fallback(x, c, [](double a) { return std::cos(a); });
     }
@@ -267,11 +263,10 @@ inline V fmod2pi_(const V& x) noexcept {
     using namespace detail;
     V k = rint(x * one_over_2pi);
     V r = ((x - k * twopi_1) - k * twopi_2) - k * twopi_3;
-    // rint may round away from zero; step k back where the remainder changed sign
-    k = k - select<V>(both(r < 0.0, x > 0.0), splat<V>(1.0), V{}) +
-        select<V>(both(r > 0.0, x < 0.0), splat<V>(1.0), V{});
+    // rint may round away from zero; step k back by one turn where the remainder changed sign
+    k = k - select(r * x < 0.0, copysign_bits(splat<V>(1.0), x), V{});
     r = ((x - k * twopi_1) - k * twopi_2) - k * twopi_3;
-    if (any(negate(abs_(x) <= reduction_limit))) fallback(x, r, [](double a) { return fmod2pi_(a); });
+    if (any(abs_(x) > reduction_limit)) fallback(x, r, [](double a) { return fmod2pi_(a); });
     return r;
 }
 
@@ -281,24 +276,20 @@ template <Vector V>
 inline V atan2_(const V& y, const V& x) noexcept {
     const V ax = abs_(x), ay = abs_(y);
     const auto swap = ay > ax;
-    const V num = swap ? ax : ay;
-    const V den = swap ? ay : ax;
+    const V num = select(swap, ax, ay);
+    const V den = select(swap, ay, ax);
     V a = num / den;
     a = select<V>(den == 0.0, V{}, a);
     // centres tan(k pi/16) as doubles, atan of those doubles, and the midpoints between them
     V cen = V{}, base = V{};
-    auto m = a > 0.09849140335716425;
-    cen = m ? splat<V>(0.198912367379658) : cen;
-    base = m ? splat<V>(0.19634954084936207) : base;
-    m = a > 0.3033466836073424;
-    cen = m ? splat<V>(0.41421356237309503) : cen;
-    base = m ? splat<V>(0.39269908169872414) : base;
-    m = a > 0.5345111359507916;
-    cen = m ? splat<V>(0.6681786379192989) : cen;
-    base = m ? splat<V>(0.5890486225480862) : base;
-    m = a > 0.8206787908286602;
-    cen = m ? splat<V>(1.0) : cen;
-    base = m ? splat<V>(0.7853981633974483) : base;
+    cen = select(a > 0.09849140335716425, splat<V>(0.198912367379658), cen);
+    base = select(a > 0.09849140335716425, splat<V>(0.19634954084936207), base);
+    cen = select(a > 0.3033466836073424, splat<V>(0.41421356237309503), cen);
+    base = select(a > 0.3033466836073424, splat<V>(0.39269908169872414), base);
+    cen = select(a > 0.5345111359507916, splat<V>(0.6681786379192989), cen);
+    base = select(a > 0.5345111359507916, splat<V>(0.5890486225480862), base);
+    cen = select(a > 0.8206787908286602, splat<V>(1.0), cen);
+    base = select(a > 0.8206787908286602, splat<V>(0.7853981633974483), base);
     const V z = (a - cen) / (1.0 + a * cen);
     const V z2 = z * z;
     const V p =
@@ -309,9 +300,9 @@ inline V atan2_(const V& y, const V& x) noexcept {
                              z2 * (1.0 / 9.0 +
                                    z2 * (-1.0 / 11.0 + z2 * (1.0 / 13.0 + z2 * (-1.0 / 15.0)))))));
     V t = base + p;
-    t = swap ? (1.5707963267948966 - t) : t;
+    t = select(swap, 1.5707963267948966 - t, t);
     const V sx = detail::copysign_bits(splat<V>(1.0), x);
-    t = (sx < 0.0) ? (3.141592653589793 - t) : t;
+    t = select(sx < 0.0, 3.141592653589793 - t, t);
     return detail::copysign_bits(t, y);
 }
 
@@ -357,7 +348,7 @@ inline V inv_pow23_(const V& q) noexcept {
         V y = splat<V>(1.0);
         for (int k = 0; k < 6; ++k) y = y * (4.0 - q * (y * y * y)) * (1.0 / 3.0);
         V r = y * y;
-        if (any(negate(both(q >= 0.8, q <= 1.25))))
+        if (any(q < 0.8) || any(q > 1.25))
             for (int i = 0; i < width<V>; ++i)
                 if (!(q[i] >= 0.8 && q[i] <= 1.25)) r[i] = std::pow(q[i], -2.0 / 3.0);
         return r;

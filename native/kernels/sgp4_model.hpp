@@ -261,7 +261,7 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
 
     V status = V{};
     const auto fail = [&status](const M& cond, double code) {
-        status = select(both(status == 0.0, cond), splat<V>(code), status);
+        status = select(status == 0.0, select(cond, splat<V>(code), status), status);
     };
     const auto give_up = [&]() {
         const V nan = splat<V>(NAN);
@@ -320,7 +320,8 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
     }
     nm = c.xke / pow15_(am);
     em = em - tempe;
-    fail(either(em >= 1.0, em < -0.001), mean_eccentricity);
+    fail(em >= 1.0, mean_eccentricity);
+    fail(em < -0.001, mean_eccentricity);
     if (all(status != 0.0)) return give_up();
     // keep e away from zero, where the short-period terms divide by it
     em = select(em < 1.0e-6, splat<V>(1.0e-6), em);
@@ -343,7 +344,8 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
         xincp = select(negative, -xincp, xincp);
         nodep = select(negative, nodep + M_PI, nodep);
         argpp = select(negative, argpp - M_PI, argpp);
-        fail(either(ep < 0.0, ep > 1.0), perturbed_eccentricity);
+        fail(ep < 0.0, perturbed_eccentricity);
+        fail(ep > 1.0, perturbed_eccentricity);
         if (all(status != 0.0)) return give_up();
         sincos_bounded_(xincp, sinip, cosip);
         aycof = -0.5 * c.j3oj2 * sinip;
@@ -363,7 +365,7 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
     // the last step go on. Vector lanes turn the previous sin and cos by each step instead of
     // evaluating them afresh, and stop updating once converged.
     V eo1 = u, sineo1 = V{}, coseo1 = V{};
-    M active = V{} == 0.0;  // every lane takes at least one step, as in the model
+    V active = splat<V>(1.0);  // 1 while a lane iterates; every lane takes one step at least
     V s, co;
     sincos_bounded_(eo1, s, co);
     for (int ktr = 1;; ++ktr) {
@@ -371,11 +373,11 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
         tem5 = (u - aynl * co + axnl * s - eo1) / tem5;
         // damp the first steps of very eccentric orbits
         tem5 = select(abs_(tem5) >= 0.95, select(tem5 > 0.0, splat<V>(0.95), splat<V>(-0.95)), tem5);
-        sineo1 = select(active, s, sineo1);
-        coseo1 = select(active, co, coseo1);
-        eo1 = select(active, eo1 + tem5, eo1);
-        active = both(active, abs_(tem5) >= 1.0e-12);
-        if (ktr == 10 || !any(active)) break;
+        sineo1 = select(active != 0.0, s, sineo1);
+        coseo1 = select(active != 0.0, co, coseo1);
+        eo1 = select(active != 0.0, eo1 + tem5, eo1);
+        active = select(abs_(tem5) >= 1.0e-12, active, V{});
+        if (ktr == 10 || !any(active != 0.0)) break;
         V s_next, co_next;
         sincos_sum_(eo1, s, co, tem5, s_next, co_next);
         s = s_next;
