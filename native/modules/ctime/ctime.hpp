@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+#include <tuple>
+
+#include "support/module.hpp"
 #include "support/numpy.hpp"
 #include "support/ref.hpp"
 
@@ -13,6 +16,20 @@ struct ctime_state {
     PyTypeObject* time_type;
     PyTypeObject* utc_type;
     PyArray_Descr* ns_descr;  ///< numpy.dtype("M8[ns]")
+
+    static constexpr auto refs() {
+        return std::tuple{py::owned(&ctime_state::time_type), py::owned(&ctime_state::utc_type),
+                          py::owned(&ctime_state::ns_descr)};
+    }
+};
+
+/// The module: Time and its UTC view.
+struct ctime_module {
+    static constexpr const char name[] = "ctime";
+    static constexpr const char doc[] =
+        "Native Time: instants as int64 nanoseconds since 1970-01-01T00:00:00 UTC.";
+    using State = ctime_state;
+    static int exec(PyObject* module, ctime_state& st) noexcept;
 };
 
 /// One instant or a 1-D array of instants, as int64 nanoseconds since 1970-01-01T00:00:00 UTC.
@@ -24,25 +41,10 @@ struct TimeObject {
     PyObject* values;      ///< NULL for a scalar; else a read-only C-contiguous 1-D int64 ndarray
 };
 
-extern PyModuleDef ctime_def;
-
-/// State of the module that defined `type` or one of its bases; NULL with TypeError if none.
-/// The first heap type along the MRO whose module is ours: PyType_GetModuleByDef refuses static
-/// types since 3.13, and Cython builds its subclasses as static types.
+/// State of the module that defined `type` or one of its bases; NULL with TypeError if none
+/// (found along the MRO, so that Cython's static subclasses are served too).
 inline ctime_state* state_of(PyTypeObject* type) noexcept {
-    PyObject* mro = type->tp_mro;
-    const Py_ssize_t n = mro ? PyTuple_GET_SIZE(mro) : 0;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        auto* t = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i));
-        if (!PyType_HasFeature(t, Py_TPFLAGS_HEAPTYPE)) continue;
-        // Read directly: PyType_GetModule raises for a heap type made without a module.
-        PyObject* module = reinterpret_cast<PyHeapTypeObject*>(t)->ht_module;  // borrowed
-        if (module && PyModule_Check(module) && PyModule_GetDef(module) == &ctime_def)
-            return static_cast<ctime_state*>(PyModule_GetState(module));
-    }
-    PyErr_Format(PyExc_TypeError, "'%.200s' does not derive from a type of module ctime",
-                 type->tp_name);
-    return nullptr;
+    return py::Module<ctime_module>::state_of(type);
 }
 
 /// What a constructor argument is read as.
