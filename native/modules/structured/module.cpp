@@ -5,6 +5,7 @@
 #include <span>
 
 #include "kernels/records.hpp"
+#include "support/imports.hpp"
 #include "support/module.hpp"
 #include "support/ref.hpp"
 
@@ -49,11 +50,6 @@ constexpr Record records[] = {
     {"COE_dt", coe_fields},
 };
 
-/// Present only so that reloading the same module object does not run exec again.
-struct structured_state {
-    char unused;
-};
-
 /// `dtype(fields)` with each field type read from the module-level `numpy` now.
 Ref build_dtype(PyObject* module, const Record& record) {
     Ref np = Ref::steal(PyObject_GetAttrString(module, "numpy"));
@@ -73,47 +69,28 @@ Ref build_dtype(PyObject* module, const Record& record) {
     return Ref::steal(PyObject_CallOneArg(dtype.get(), fields.get()));
 }
 
-ORBIVEX_MODULE_CREATE(structured)
+struct structured_module {
+    static constexpr const char name[] = "structured";
+    static constexpr const char doc[] =
+        "Record dtypes of orbivex, each laid out like a native record of the package:\n"
+        "SurfCoord_dtype, LLA_dtype, ENU_dtype, AER_dtype, DTF_dtype, GeoState_dt, COE_dt.";
 
-int structured_exec(PyObject* module) noexcept {
-    Ref np = Ref::steal(PyImport_ImportModule("numpy"));
-    if (!np || PyModule_AddObjectRef(module, "numpy", np.get()) < 0) return -1;
-    // As `from numpy import dtype`: a missing name is an ImportError.
-    Ref dtype = Ref::steal(PyObject_GetAttrString(np.get(), "dtype"));
-    if (!dtype) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
-        PyErr_Clear();
-        PyErr_SetString(PyExc_ImportError, "cannot import name 'dtype' from 'numpy'");
-        return -1;
+    static int exec(PyObject* module) noexcept {
+        Ref np = Ref::steal(PyImport_ImportModule("numpy"));
+        if (!np || PyModule_AddObjectRef(module, "numpy", np.get()) < 0) return -1;
+        // As `from numpy import dtype`: a missing name is an ImportError.
+        Ref dtype = orbivex::py::import_name(np.get(), "numpy", "dtype",
+                                             orbivex::py::MissingName::ImportError, false);
+        if (!dtype || PyModule_AddObjectRef(module, "dtype", dtype.get()) < 0) return -1;
+        for (const Record& record : records) {
+            Ref built = build_dtype(module, record);
+            if (!built || PyModule_AddObjectRef(module, record.dtype_name, built.get()) < 0)
+                return -1;
+        }
+        return 0;
     }
-    if (PyModule_AddObjectRef(module, "dtype", dtype.get()) < 0) return -1;
-    for (const Record& record : records) {
-        Ref built = build_dtype(module, record);
-        if (!built || PyModule_AddObjectRef(module, record.dtype_name, built.get()) < 0) return -1;
-    }
-    structured_initialised = true;
-    return 0;
-}
-
-PyModuleDef_Slot structured_slots[] = {
-    {Py_mod_create, reinterpret_cast<void*>(structured_create)},
-    {Py_mod_exec, reinterpret_cast<void*>(structured_exec)},
-    {0, nullptr},
-};
-
-PyModuleDef structured_def = {
-    PyModuleDef_HEAD_INIT,
-    "structured",
-    "Record dtypes of orbivex, each laid out like a native record of the package:\n"
-    "SurfCoord_dtype, LLA_dtype, ENU_dtype, AER_dtype, DTF_dtype, GeoState_dt, COE_dt.",
-    sizeof(structured_state),
-    nullptr,
-    structured_slots,
-    nullptr,
-    nullptr,
-    nullptr,
 };
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_structured() { return PyModuleDef_Init(&structured_def); }
+PyMODINIT_FUNC PyInit_structured() { return orbivex::py::Module<structured_module>::init(); }
