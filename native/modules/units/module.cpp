@@ -2,8 +2,8 @@
 #include <Python.h>
 
 #include <array>
-#include <numbers>
 
+#include "kernels/constants.hpp"
 #include "support/capi.hpp"
 #include "support/module.hpp"
 #include "support/ref.hpp"
@@ -22,8 +22,8 @@ double sday = 86164.0905;  // sidereal day
 double m = 1.0;
 double km = 1000.0;
 double rad = 1.0;
-double deg = std::numbers::pi / 180.0;
-double rev = 2.0 * std::numbers::pi;
+double deg = orbivex::kern::pi / 180.0;
+double rev = orbivex::kern::two_pi;
 double kg = 1.0;
 
 using orbivex::py::capi_variable;
@@ -38,43 +38,23 @@ const std::array units_table{
     capi_variable("kg", "double", &kg),
 };
 
-/// Present only so that reloading the same module object does not run exec again.
-struct units_state {
-    char unused;
-};
+struct units_module {
+    static constexpr const char name[] = "units";
+    static constexpr const char doc[] =
+        "Units in SI base units (s, m, rad, kg); each is a float attribute and a native double "
+        "published in __pyx_capi__.";
 
-ORBIVEX_MODULE_CREATE(units)
-
-int units_exec(PyObject* module) noexcept {
-    if (orbivex::py::export_capi(module, units_table) < 0) return -1;
-    for (const auto& entry : units_table) {
-        const double value = *static_cast<const double*>(entry.pointer);
-        orbivex::py::Ref number = orbivex::py::Ref::steal(PyFloat_FromDouble(value));
-        if (!number || PyModule_AddObjectRef(module, entry.name, number.get()) < 0) return -1;
+    static int exec(PyObject* module) noexcept {
+        if (orbivex::py::export_capi(module, units_table) < 0) return -1;
+        for (const auto& entry : units_table) {
+            const double value = *static_cast<const double*>(entry.pointer);
+            orbivex::py::Ref number = orbivex::py::Ref::steal(PyFloat_FromDouble(value));
+            if (!number || PyModule_AddObjectRef(module, entry.name, number.get()) < 0) return -1;
+        }
+        return 0;
     }
-    units_initialised = true;
-    return 0;
-}
-
-PyModuleDef_Slot units_slots[] = {
-    {Py_mod_create, reinterpret_cast<void*>(units_create)},
-    {Py_mod_exec, reinterpret_cast<void*>(units_exec)},
-    {0, nullptr},
-};
-
-PyModuleDef units_def = {
-    PyModuleDef_HEAD_INIT,
-    "units",
-    "Units in SI base units (s, m, rad, kg); each is a float attribute and a native double "
-    "published in __pyx_capi__.",
-    sizeof(units_state),
-    nullptr,
-    units_slots,
-    nullptr,
-    nullptr,
-    nullptr,
 };
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_units() { return PyModuleDef_Init(&units_def); }
+PyMODINIT_FUNC PyInit_units() { return orbivex::py::Module<units_module>::init(); }
