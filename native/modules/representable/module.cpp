@@ -3,6 +3,7 @@
 #include <structmember.h>
 
 #include <cstddef>
+#include <tuple>
 
 #include "modules/representable/representable.hpp"
 #include "support/module.hpp"
@@ -19,6 +20,8 @@ static_assert(sizeof(RepresentableObject) == sizeof(PyObject) + sizeof(PyObject*
 
 struct representable_state {
     PyObject* type;
+
+    static constexpr auto refs() { return std::tuple{py::owned(&representable_state::type)}; }
 };
 
 RepresentableObject* as_repr(PyObject* self) { return reinterpret_cast<RepresentableObject*>(self); }
@@ -105,51 +108,18 @@ PyType_Spec representable_spec = {
     representable_slots,
 };
 
-ORBIVEX_MODULE_CREATE(representable)
+struct representable_module {
+    static constexpr const char name[] = "representable";
+    static constexpr const char doc[] =
+        "Representable: the base of orbivex objects with a titled plain-text form.";
+    using State = representable_state;
 
-representable_state* state(PyObject* module) {
-    return static_cast<representable_state*>(PyModule_GetState(module));
-}
-
-int representable_exec(PyObject* module) noexcept {
-    PyObject* type = PyType_FromModuleAndSpec(module, &representable_spec, nullptr);
-    if (!type) return -1;
-    state(module)->type = type;
-    if (PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type)) < 0) return -1;
-    representable_initialised = true;
-    return 0;
-}
-
-int representable_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
-    Py_VISIT(state(module)->type);
-    return 0;
-}
-
-int representable_clear(PyObject* module) noexcept {
-    Py_CLEAR(state(module)->type);
-    return 0;
-}
-
-void representable_free(void* module) noexcept {
-    representable_clear(static_cast<PyObject*>(module));
-}
-
-PyModuleDef_Slot representable_slots_def[] = {
-    {Py_mod_create, reinterpret_cast<void*>(representable_create)},
-    {Py_mod_exec, reinterpret_cast<void*>(representable_exec)},
-    {0, nullptr},
-};
-
-PyModuleDef representable_def = {
-    PyModuleDef_HEAD_INIT,
-    "representable",
-    "Representable: the base of orbivex objects with a titled plain-text form.",
-    sizeof(representable_state),
-    nullptr,
-    representable_slots_def,
-    representable_traverse,
-    representable_clear,
-    representable_free,
+    static int exec(PyObject* module, representable_state& st) noexcept {
+        PyObject* type = PyType_FromModuleAndSpec(module, &representable_spec, nullptr);
+        if (!type) return -1;
+        st.type = type;
+        return PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type));
+    }
 };
 
 }  // namespace
@@ -157,5 +127,5 @@ PyModuleDef representable_def = {
 }  // namespace orbivex::representable
 
 PyMODINIT_FUNC PyInit_representable() {
-    return PyModuleDef_Init(&orbivex::representable::representable_def);
+    return orbivex::py::Module<orbivex::representable::representable_module>::init();
 }
