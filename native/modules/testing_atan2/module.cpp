@@ -1,8 +1,11 @@
 // Test-only stand-in for atan2_asymmetric that can be armed to report a failure on a chosen call.
 #include <Python.h>
 
+#include <tuple>
+
 #include "kernels/misc.hpp"
 #include "support/capi.hpp"
+#include "support/module.hpp"
 #include "support/ref.hpp"
 
 namespace orbivex::testing_atan2 {
@@ -16,6 +19,8 @@ struct testing_state {
     double value;
     PyObject* exc_type;  // NULL: return `value` without a failure
     long calls;          // calls since the module was last armed or disarmed
+
+    static constexpr auto refs() { return std::tuple{py::owned(&testing_state::exc_type)}; }
 };
 
 // The one live module's state; the exported function has no other way to reach it.
@@ -96,48 +101,34 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-int testing_exec(PyObject* module) {
-    auto* st = static_cast<testing_state*>(PyModule_GetState(module));
-    disarm_state(st);
-    const py::CapiEntry table[] = {
-        py::capi_function("atan2_asymmetric", "double (double const , double const )",
-                          atan2_asymmetric),
-    };
-    if (py::export_capi(module, table) < 0) return -1;
-    live = st;
-    return 0;
-}
+struct testing_module {
+    static constexpr const char name[] = "testing_atan2";
+    static constexpr const char doc[] =
+        "Test-only native table with an atan2_asymmetric that can be made to fail.";
+    using State = testing_state;
+    // The tests import it afresh in each new interpreter; it keeps no once-per-process guard.
+    static constexpr bool once_per_process = false;
+    static inline PyMethodDef* const methods = testing_atan2::methods;
 
-int testing_traverse(PyObject* module, visitproc visit, void* arg) {
-    auto* st = static_cast<testing_state*>(PyModule_GetState(module));
-    if (st) Py_VISIT(st->exc_type);
-    return 0;
-}
+    static int exec(PyObject* module, testing_state& st) noexcept {
+        disarm_state(&st);
+        const py::CapiEntry table[] = {
+            py::capi_function("atan2_asymmetric", "double (double const , double const )",
+                              atan2_asymmetric),
+        };
+        if (py::export_capi(module, table) < 0) return -1;
+        live = &st;
+        return 0;
+    }
 
-int testing_clear(PyObject* module) {
-    auto* st = static_cast<testing_state*>(PyModule_GetState(module));
-    if (st) Py_CLEAR(st->exc_type);
-    return 0;
-}
-
-void testing_free(void* module) {
-    auto* st = static_cast<testing_state*>(PyModule_GetState(static_cast<PyObject*>(module)));
-    if (st == live) live = nullptr;
-    testing_clear(static_cast<PyObject*>(module));
-}
-
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(testing_exec)},
-    {0, nullptr},
-};
-
-PyModuleDef def = {
-    PyModuleDef_HEAD_INIT, "testing_atan2",
-    "Test-only native table with an atan2_asymmetric that can be made to fail.",
-    sizeof(testing_state), methods, slots, testing_traverse, testing_clear, testing_free,
+    static void free(testing_state& st) noexcept {
+        if (&st == live) live = nullptr;
+    }
 };
 
 }  // namespace
 }  // namespace orbivex::testing_atan2
 
-PyMODINIT_FUNC PyInit_testing_atan2() { return PyModuleDef_Init(&orbivex::testing_atan2::def); }
+PyMODINIT_FUNC PyInit_testing_atan2() {
+    return orbivex::py::Module<orbivex::testing_atan2::testing_module>::init();
+}
