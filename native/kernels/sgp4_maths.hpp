@@ -131,8 +131,6 @@ inline void sincos_bounded_(double x, double& s, double& c) noexcept { sincos_(x
 inline double atan2_(double y, double x) noexcept { return std::atan2(y, x); }
 /// fmod(x, 2 pi): the remainder with the sign of x.
 inline double fmod2pi_(double x) noexcept { return std::fmod(x, 2.0 * M_PI); }
-/// a^1.5.
-inline double pow15_(double a) noexcept { return std::pow(a, 1.5); }
 
 // ---- vectors: our own kernels --------------------------------------------------------------
 
@@ -256,16 +254,28 @@ inline V cos_(const V& x) noexcept {
     return c;
 }
 
-/// fmod(x, 2 pi): x - k 2 pi with k = trunc(x / 2 pi), so the result keeps the sign of x. The
-/// range matters: the Lyddane branch of the lunar-solar periodics is not periodic in the node.
-template <Vector V>
-inline V fmod2pi_(const V& x) noexcept {
+/// x less whole turns, for |x| <= 1e7: in [-pi, pi], or with FmodSign as fmod(x, 2 pi) gives
+/// it (k = trunc(x / 2 pi), the sign of x). The sign convention matters only where an angle is
+/// used other than through its value modulo 2 pi: the Lyddane branch of the lunar-solar
+/// periodics is not periodic in the node.
+template <bool FmodSign, Vector V>
+inline V reduce_turns_(const V& x) noexcept {
     using namespace detail;
     V k = rint(x * one_over_2pi);
     V r = ((x - k * twopi_1) - k * twopi_2) - k * twopi_3;
-    // rint may round away from zero; step k back by one turn where the remainder changed sign
-    k = k - select(r * x < 0.0, copysign_bits(splat<V>(1.0), x), V{});
-    r = ((x - k * twopi_1) - k * twopi_2) - k * twopi_3;
+    if constexpr (FmodSign) {
+        // rint may round away from zero; step k back one turn where the remainder changed sign
+        k = k - select(r * x < 0.0, copysign_bits(splat<V>(1.0), x), V{});
+        r = ((x - k * twopi_1) - k * twopi_2) - k * twopi_3;
+    }
+    return r;
+}
+
+/// fmod(x, 2 pi) for any x (lanes beyond 1e7 rad use the C library).
+template <Vector V>
+inline V fmod2pi_(const V& x) noexcept {
+    using namespace detail;
+    V r = reduce_turns_<true>(x);
     if (any(abs_(x) > reduction_limit)) fallback(x, r, [](double a) { return fmod2pi_(a); });
     return r;
 }
@@ -334,25 +344,16 @@ inline void sincos_sum_(const V&, const V& sa, const V& ca, const V& d, V& s, V&
     c = ca * cd - sa * sd;
 }
 
-/// a^1.5.
+/// q^(-1/3) for q near 1, by Newton steps y <- y (4 - q y^3) / 3, which need no division;
+/// lanes with q outside [0.8, 1.25] use the C library.
 template <Vector V>
-inline V pow15_(const V& a) noexcept { return a * sqrt_(a); }
-
-/// q^(-2/3) for q near 1, by Newton steps on y = q^(-1/3) (y <- y (4 - q y^3) / 3, which needs
-/// no division); lanes with q outside [0.8, 1.25] use the C library.
-template <class V>
-inline V inv_pow23_(const V& q) noexcept {
-    if constexpr (std::same_as<V, double>) {
-        return std::pow(q, -2.0 / 3.0);
-    } else {
-        V y = splat<V>(1.0);
-        for (int k = 0; k < 6; ++k) y = y * (4.0 - q * (y * y * y)) * (1.0 / 3.0);
-        V r = y * y;
-        if (any(q < 0.8) || any(q > 1.25))
-            for (int i = 0; i < width<V>; ++i)
-                if (!(q[i] >= 0.8 && q[i] <= 1.25)) r[i] = std::pow(q[i], -2.0 / 3.0);
-        return r;
-    }
+inline V inv_cbrt_(const V& q) noexcept {
+    V y = splat<V>(1.0);
+    for (int k = 0; k < 6; ++k) y = y * (4.0 - q * (y * y * y)) * (1.0 / 3.0);
+    if (any(q < 0.8) || any(q > 1.25))
+        for (int i = 0; i < width<V>; ++i)
+            if (!(q[i] >= 0.8 && q[i] <= 1.25)) y[i] = 1.0 / std::cbrt(q[i]);
+    return y;
 }
 
 }  // namespace orbivex::kern::sgp4::lanes

@@ -105,6 +105,7 @@ inline int init_days(Record& rec, double epoch, const Elements& el, Gravity grav
     const double posq = po * po;
     const double rp = ao * (1.0 - c.ecco);
     c.a0 = ao;
+    c.sqrta0 = std::sqrt(ao);
     c.sinio = sinio;
     c.cosio = cosio;
     // both modes take the sidereal time of the IAU 1982 expression
@@ -305,33 +306,70 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
     V inclm = c.inclo;
     if constexpr (Deep) deep_secular(c, d, resonance, t, em, argpm, inclm, mm, nodem, nm, st);
 
+    // Vector lanes run on past a failure (its lane keeps its status and ends as NaN); a lane of
+    // its own stops there as the model does.
     fail(nm <= 0.0, mean_motion);
-    if (all(status != 0.0)) return give_up();
+    if constexpr (scalar)
+        if (status != 0.0) return give_up();
 
-    // semi-major axis with drag: a = (ke / n)^(2/3) (1 - C1 t - ...)^2, then n back from it
-    V am;
-    if (Deep && resonance != no_resonance) {
-        if constexpr (scalar)
+    // semi-major axis with drag: a = (ke / n)^(2/3) (1 - C1 t - ...)^2, then n back from it.
+    // Vector lanes take sqrt(a) as sqrt(a0) |1 - C1 t - ...| (times (n0 / n)^(1/3) for resonant
+    // sets), equal up to rounding, instead of a square root.
+    V am, sqrtam;
+    if constexpr (scalar) {
+        if (Deep && resonance != no_resonance)
             am = std::pow(c.xke / nm, 2.0 / 3.0) * tempa * tempa;
         else
-            am = c.a0 * inv_pow23_(nm / c.no) * tempa * tempa;
+            am = c.a0 * tempa * tempa;
+        nm = c.xke / std::pow(am, 1.5);
+        sqrtam = std::sqrt(am);
     } else {
-        am = c.a0 * tempa * tempa;
+        if (Deep && resonance != no_resonance) {
+            const V y = inv_cbrt_(nm / c.no);
+            am = c.a0 * (y * y) * tempa * tempa;
+            sqrtam = c.sqrta0 * y * abs_(tempa);
+        } else {
+            am = c.a0 * tempa * tempa;
+            sqrtam = c.sqrta0 * abs_(tempa);
+        }
+        nm = c.xke / (am * sqrtam);
     }
-    nm = c.xke / pow15_(am);
     em = em - tempe;
     fail(em >= 1.0, mean_eccentricity);
     fail(em < -0.001, mean_eccentricity);
-    if (all(status != 0.0)) return give_up();
+    if constexpr (scalar)
+        if (status != 0.0) return give_up();
     // keep e away from zero, where the short-period terms divide by it
     em = select(em < 1.0e-6, splat<V>(1.0e-6), em);
     mm = mm + c.no * templ;
     V xlm = mm + argpm + nodem;
 
-    nodem = fmod2pi_(nodem);
-    argpm = fmod2pi_(argpm);
-    xlm = fmod2pi_(xlm);
-    mm = fmod2pi_(xlm - argpm - nodem);
+    // Only deep-space sets need fmod's sign convention (see reduce_turns_); the three angles
+    // that grow with t are checked together for the fast reduction's range.
+    const auto turns = [](const V& x) {
+        if constexpr (scalar)
+            return std::fmod(x, 2.0 * M_PI);
+        else
+            return reduce_turns_<Deep>(x);
+    };
+    if constexpr (scalar) {
+        nodem = turns(nodem);
+        argpm = turns(argpm);
+        xlm = turns(xlm);
+    } else {
+        const V a1 = abs_(nodem), a2 = abs_(argpm), a3 = abs_(xlm);
+        const V big = select(a1 > a2, select(a1 > a3, a1, a3), select(a2 > a3, a2, a3));
+        if (any(big > 1.0e7)) {
+            nodem = fmod2pi_(nodem);
+            argpm = fmod2pi_(argpm);
+            xlm = fmod2pi_(xlm);
+        } else {
+            nodem = turns(nodem);
+            argpm = turns(argpm);
+            xlm = turns(xlm);
+        }
+    }
+    mm = turns(xlm - argpm - nodem);
 
     // ---- lunar-solar periodics and long-period terms -----------------------------------
     V ep = em, xincp = inclm, argpp = argpm, nodep = nodem, mp = mm;
@@ -346,7 +384,8 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
         argpp = select(negative, argpp - M_PI, argpp);
         fail(ep < 0.0, perturbed_eccentricity);
         fail(ep > 1.0, perturbed_eccentricity);
-        if (all(status != 0.0)) return give_up();
+        if constexpr (scalar)
+            if (status != 0.0) return give_up();
         sincos_bounded_(xincp, sinip, cosip);
         aycof = -0.5 * c.j3oj2 * sinip;
         const V xl_num = -0.25 * c.j3oj2 * sinip * (3.0 + 5.0 * cosip);
@@ -360,7 +399,7 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
     const V xl = mp + argpp + nodep + temp * xlcof * axnl;
 
     // ---- Kepler's equation in the equinoctial form: E + w from u = L - node ------------
-    const V u = fmod2pi_(xl - nodep);
+    const V u = turns(xl - nodep);
     // Newton steps, at most 10, until a step is below 1e-12; sin and cos of the estimate before
     // the last step go on. Vector lanes turn the previous sin and cos by each step instead of
     // evaluating them afresh, and stop updating once converged.
@@ -390,14 +429,25 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
     const V el2 = axnl * axnl + aynl * aynl;
     const V pl = am * (1.0 - el2);
     fail(pl < 0.0, semilatus_rectum);
-    if (all(status != 0.0)) return give_up();
+    if constexpr (scalar)
+        if (status != 0.0) return give_up();
     const V rl = am * (1.0 - ecose);
-    const V rdotl = sqrt_(am) * esine / rl;
-    const V rvdotl = sqrt_(pl) / rl;
     const V betal = sqrt_(1.0 - el2);
+    // vector lanes: one reciprocal of rl, and sqrt(pl) = sqrt(a) beta
+    V rdotl, rvdotl, aor;
+    if constexpr (scalar) {
+        rdotl = sqrtam * esine / rl;
+        rvdotl = std::sqrt(pl) / rl;
+        aor = am / rl;
+    } else {
+        const V inv_rl = 1.0 / rl;
+        rdotl = sqrtam * esine * inv_rl;
+        rvdotl = sqrtam * betal * inv_rl;
+        aor = am * inv_rl;
+    }
     temp = esine / (1.0 + betal);
-    const V sinu = am / rl * (sineo1 - aynl - axnl * temp);
-    const V cosu = am / rl * (coseo1 - axnl + aynl * temp);
+    const V sinu = aor * (sineo1 - aynl - axnl * temp);
+    const V cosu = aor * (coseo1 - axnl + aynl * temp);
     const V sin2u = (cosu + cosu) * sinu;
     const V cos2u = 1.0 - 2.0 * sinu * sinu;
     temp = 1.0 / pl;
@@ -415,8 +465,15 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
     const V xnode = nodep + 1.5 * temp2 * cosip * sin2u;
     const V dinc = 1.5 * temp2 * cosip * sinip * cos2u;
     const V xinc = xincp + dinc;
-    const V mvt = rdotl - nm * temp1 * x1mth2 * sin2u / c.xke;
-    const V rvdot = rvdotl + nm * temp1 * (x1mth2 * cos2u + 1.5 * con41) / c.xke;
+    V mvt, rvdot;
+    if constexpr (scalar) {
+        mvt = rdotl - nm * temp1 * x1mth2 * sin2u / c.xke;
+        rvdot = rvdotl + nm * temp1 * (x1mth2 * cos2u + 1.5 * con41) / c.xke;
+    } else {
+        const V f = nm * temp1 / c.xke;
+        mvt = rdotl - f * x1mth2 * sin2u;
+        rvdot = rvdotl + f * (x1mth2 * cos2u + 1.5 * con41);
+    }
 
     // ---- orientation: unit vectors along the radius (u) and across it (v) ----------------
     V snod, cnod, sini, cosi;

@@ -94,7 +94,7 @@ inline const char* status_text(int code) noexcept {
     X(cc1) X(bcc4) X(t2cof)                          /* drag: bcc4 = B* C4 */                 \
     X(omgcof) X(eta) X(xmcof) X(delmo) X(d2) X(d3) X(d4) X(bcc5) X(sinmao) X(t3cof) X(t4cof)  \
     X(t5cof)                                         /* higher drag terms, zero if simple */  \
-    X(no) X(a0) X(ecco) X(inclo) X(sinio) X(cosio)   /* no: Brouwer mean motion, a0 its a */  \
+    X(no) X(a0) X(sqrta0) X(ecco) X(inclo) X(sinio) X(cosio) /* no: Brouwer n, a0 its a */   \
     X(aycof) X(xlcof) X(con41) X(x1mth2) X(x7thm1)   /* long/short-period factors */          \
     X(j2) X(j3oj2) X(xke) X(rscale) X(vscale)        /* rscale km per radius, vscale km/s */
 
