@@ -2,7 +2,6 @@
 state such as the locale, crashes that must fail one test rather than the run) and bit-exact
 comparison of floats."""
 
-import math
 import numbers
 import os
 import subprocess

@@ -6,8 +6,8 @@ overwritten at once and a crash fails the one test instead of ending the run."""
 
 import pytest
 
-from tests.propagators.tle_lines import L1, L2
 from tests.helpers import last_line, run_python
+from tests.propagators.tle_lines import L1, L2
 
 
 def run_checked(code: str) -> str:

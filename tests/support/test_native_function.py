@@ -33,7 +33,7 @@ def test_binds_as_a_method_like_a_python_function():
     bound = o.period
     assert bound.__self__ is o and bound.__func__ is coe.orp_from_sma
     assert str(inspect.signature(bound)) == (
-        "(GM: 'double' = %r) -> 'double | ndarray[double]'" % coe.orp_from_sma.__defaults__[0])
+        f"(GM: 'double' = {coe.orp_from_sma.__defaults__[0]!r}) -> 'double | ndarray[double]'")
 
 
 def test_defaults_are_read_at_each_call_and_replaceable():

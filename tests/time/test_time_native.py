@@ -190,7 +190,8 @@ class TestConversions:
         assert t.datetime64.dtype == np.dtype("M8[ns]")
         a = Time(np.array(["2024-03-01", "2000-01-01"], dtype="M8[D]"))
         assert a.datetime64.dtype == np.dtype("M8[ns]")
-        np.testing.assert_array_equal(a.datetime64, np.array(["2024-03-01", "2000-01-01"], "M8[ns]"))
+        expected = np.array(["2024-03-01", "2000-01-01"], "M8[ns]")
+        np.testing.assert_array_equal(a.datetime64, expected)
         assert Time(np.datetime64("2024-03-01T12", "h")) == Time("2024-03-01T12:00")
         assert Time(t.datetime64) == t
         strided = np.array(["2024-01-01", "2000-01-01", "2024-03-01"], dtype="M8[D]")[::-2]
@@ -262,7 +263,8 @@ class TestConversions:
         "value, iso",
         [
             (datetime.datetime(2024, 3, 1, 12, 0, 0, 250), "2024-03-01T12:00:00.00025"),
-            (datetime.datetime(2024, 3, 1, 12, tzinfo=datetime.timezone(datetime.timedelta(hours=2))),
+            (datetime.datetime(2024, 3, 1, 12,
+                               tzinfo=datetime.timezone(datetime.timedelta(hours=2))),
              "2024-03-01T10:00"),
             (datetime.date(2024, 3, 1), "2024-03-01T00:00"),
             (np.int64(1_000), "1970-01-01T00:00:00.000001"),
@@ -331,7 +333,7 @@ class TestOrderingAndItems:
     def test_other_types_do_not_compare(self):
         assert Time(0) != 0 and not (Time(0) == "1970")
         with pytest.raises(TypeError):
-            Time(0) < 1
+            Time(0) < 1  # noqa: B015
 
     def test_indexing(self):
         a = Time([0, 1, 2, 3])
@@ -376,9 +378,11 @@ class TestErrors:
             ((2.5,), {"format": 1}, TypeError, "format must be a str"),
             (("2024",), {"scale": "tai"}, ValueError, "only the 'utc' scale"),
             ((), {}, TypeError, r"Time\(\) takes at least 1 positional argument \(0 given\)"),
-            ((1, None, None, None), {}, TypeError, r"takes at most 3 positional arguments \(4 given\)"),
+            ((1, None, None, None), {}, TypeError,
+             r"takes at most 3 positional arguments \(4 given\)"),
             ((1,), {"fmt": "jd"}, TypeError, "unexpected keyword argument 'fmt'"),
-            ((1, None), {"format": "jd"}, TypeError, "multiple values for keyword argument 'format'"),
+            ((1, None), {"format": "jd"}, TypeError,
+             "multiple values for keyword argument 'format'"),
         ],
     )
     def test_bad_arguments(self, args, kwargs, error, message):

@@ -74,7 +74,7 @@ def arrays() -> None:
     assert_type(coe.mea_from_tra(np.float32(1.0), np.full(4, 0.1)), Doubles)
     tra = coe.tra_from_eca(coe.eca_from_mea(mea, 0.2), 0.2)
     back: npt.NDArray[np.float64] = coe.mea_from_tra(tra, 0.2)
-    assert all(abs(float(b) - float(m)) < 1e-9 for b, m in zip(back, mea))
+    assert all(abs(float(b) - float(m)) < 1e-9 for b, m in zip(back, mea, strict=True))
 
     # A value known only as "number or array" takes either road.
     either: float | npt.NDArray[np.float64] = mea if len(mea) else 1.0
@@ -121,7 +121,7 @@ def times() -> None:
     assert isinstance(t.datetime64, np.datetime64)
     assert_type(Time(2460371.0, format="jd"), "Time[tuple[()]]")
     assert_type(Time(np.float32(2460371.0), format="jd"), "Time[tuple[()]]")
-    noon = datetime.datetime(2024, 3, 1, 12, tzinfo=datetime.timezone.utc)
+    noon = datetime.datetime(2024, 3, 1, 12, tzinfo=datetime.UTC)
     assert_type(Time(noon), "Time[tuple[()]]")
     assert_type(Time(np.datetime64("2024-03-01")), "Time[tuple[()]]")
     assert_type(Time(t), "Time[tuple[()]]")

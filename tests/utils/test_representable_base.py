@@ -168,7 +168,8 @@ class TestText:
         "method, argument, message",
         [
             ("_create_formatted_form", ["epoch"], "expects a dict from label to text, not 'list'"),
-            ("_create_formatted_frame", {"A": "x"}, "expects a dict from column title .* not 'str'"),
+            ("_create_formatted_frame", {"A": "x"},
+             "expects a dict from column title .* not 'str'"),
             ("_create_formatted_frame", None, "not 'NoneType'"),
         ],
     )
