@@ -1,13 +1,14 @@
 // Test-only extension: a native subclass of Representable built the way
-// support/representable.hpp prescribes, and a door to import_representable()'s checks.
+// modules/representable/representable.hpp prescribes, and a door to import_representable()'s
+// checks.
 #include <Python.h>
 
-#include "support/representable.hpp"
+#include "modules/representable/representable.hpp"
 
 namespace {
 
 using orbivex::py::Ref;
-using orbivex::py::RepresentableObject;
+using orbivex::representable::RepresentableObject;
 
 struct ProbeObject {
     RepresentableObject base;
@@ -85,7 +86,7 @@ PyType_Spec Probe_spec = {
 };
 
 PyObject* import_base(PyObject*, PyObject*) noexcept {
-    return orbivex::py::import_representable().release();
+    return orbivex::representable::import_representable().release();
 }
 
 PyMethodDef probe_functions[] = {
@@ -94,7 +95,7 @@ PyMethodDef probe_functions[] = {
 };
 
 int probe_exec(PyObject* module) noexcept {
-    Ref base = orbivex::py::import_representable();
+    Ref base = orbivex::representable::import_representable();
     if (!base) return -1;
     PyObject* type = PyType_FromModuleAndSpec(module, &Probe_spec, base.get());
     if (!type || PyModule_AddObjectRef(module, "Probe", type) < 0) {
@@ -102,7 +103,7 @@ int probe_exec(PyObject* module) noexcept {
         return -1;
     }
     Py_DECREF(type);
-    representable_base = orbivex::py::as_type(base);
+    representable_base = orbivex::representable::as_type(base);
     static_cast<void>(base.release());  // kept for the life of the process
     return 0;
 }

@@ -1,4 +1,4 @@
-"""A C++ subclass of Representable following support/representable.hpp, and the checks of
+"""A C++ subclass of Representable following modules/representable/representable.hpp, and the checks of
 import_representable(); the probe is compiled from the repository's sources for the test."""
 
 import gc
@@ -16,7 +16,7 @@ from orbivex.utils.representable import Representable
 HERE = Path(__file__).resolve().parent
 NATIVE = HERE.parents[1] / "native"
 
-pytestmark = pytest.mark.skipif(not (NATIVE / "support" / "representable.cpp").exists(),
+pytestmark = pytest.mark.skipif(not (NATIVE / "modules" / "representable").is_dir(),
                                 reason="needs the repository's native sources")
 
 
@@ -26,8 +26,7 @@ def probe(tmp_path_factory):
     out = out_dir / f"representable_probe{sysconfig.get_config_var('EXT_SUFFIX')}"
     cmd = ["c++", "-std=c++20", "-O1", "-shared", "-fPIC", "-Wall", "-Wextra",
            "-I", sysconfig.get_paths()["include"], "-I", str(NATIVE),
-           str(HERE / "representable_probe.cpp"), str(NATIVE / "support" / "representable.cpp"),
-           "-o", str(out)]
+           str(HERE / "representable_probe.cpp"), "-o", str(out)]
     done = subprocess.run(cmd, capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
     spec = importlib.util.spec_from_file_location("representable_probe", out)

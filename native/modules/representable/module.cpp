@@ -5,14 +5,12 @@
 #include <cstddef>
 #include <tuple>
 
-#include "modules/representable/representable.hpp"
+#include "modules/representable/text.hpp"
 #include "support/module.hpp"
 
 namespace orbivex::representable {
 
 namespace {
-
-using py::RepresentableObject;
 
 // The layout representable.pxd declares (`cdef dict __dict__` after the object head).
 static_assert(offsetof(RepresentableObject, dict) == sizeof(PyObject));

@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "modules/representable/representable.hpp"
+#include "modules/representable/text.hpp"
 
 namespace orbivex::representable {
 

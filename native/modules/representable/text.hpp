@@ -1,9 +1,9 @@
-// Shared declarations of the representable module: the text services of Representable.
+// The text services of Representable, shared by the module's files.
 #pragma once
 #include <Python.h>
 
+#include "modules/representable/representable.hpp"
 #include "support/ref.hpp"
-#include "support/representable.hpp"
 
 namespace orbivex::representable {
 
