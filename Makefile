@@ -22,8 +22,9 @@ test: $(VENV)/bin/python
 	$(if $(filter 1,$(LINT)),$(VENV)/bin/python tools/lint)
 	ORBIVEX_REQUIRE_TYPE_CHECKERS=1 $(VENV)/bin/python -m pytest -q tests
 
+# The benchmarks build their raw C++ loops with CMake (target benchmark_loops, in build/bench).
 bench: $(VENV)/bin/python
-	$(VENV)/bin/python -m pip install $(PIP_FLAGS) ".[bench]"
+	$(VENV)/bin/python -m pip install $(PIP_FLAGS) ".[bench]" cmake
 	$(VENV)/bin/python benchmarks/run_all.py
 
 clean:

@@ -2,17 +2,14 @@
 the same kernels and against NumPy's vectorised equivalent, measured in one process."""
 
 import ctypes
-import subprocess
 import sys
-import tempfile
 import timeit
-from pathlib import Path
 
 import numpy as np
 
+import native_loops
 import orbivex.mathtools.quiver.quiver as quiver
 
-HERE = Path(__file__).resolve().parent
 TEXT = "PyObject *(PyObject *)"
 
 
@@ -29,14 +26,9 @@ def bind(name):
     return ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.py_object)(ptr)
 
 
-def raw_loops(workdir):
-    """Compiles quiver_loop.cpp with the package's flags and loads it."""
-    lib = Path(workdir) / "quiver_loop.so"
-    cmd = ["c++", "-std=c++20", "-O2", "-ffp-contract=off", "-fno-fast-math", "-shared",
-           "-fPIC", "-I", str(HERE.parent / "native"), str(HERE / "quiver_loop.cpp"),
-           "-o", str(lib)]
-    subprocess.run(cmd, check=True)
-    dll = ctypes.CDLL(str(lib))
+def raw_loops():
+    """quiver_loop.cpp, built with the modules' flags by the benchmark_loops target."""
+    dll = native_loops.load("quiver_loop")
     for fn in (dll.loop_norm, dll.loop_normalize):
         fn.restype = None
         fn.argtypes = [ctypes.c_void_p, ctypes.c_ssize_t, ctypes.c_void_p]
@@ -51,32 +43,31 @@ def best_ns_per_row(fn, n, repeat=7):
 def main():
     norm_array, normalize_array = bind("norm_array"), bind("normalize_array")
     rng = np.random.default_rng(1)
-    with tempfile.TemporaryDirectory() as tmp:
-        dll = raw_loops(tmp)
-        print(f"{'kernel':<16}{'N':>9}{'ours ns/row':>13}{'C++ ns/row':>12}{'NumPy ns/row':>14}"
-              f"{'ours/C++':>10}{'ours/NumPy':>12}")
-        for n in (10, 1_000, 100_000, 1_000_000):
-            a = rng.normal(size=(n, 3)) * 7e6
-            out1, out3 = np.empty(n), np.empty((n, 3))
-            ap, o1, o3 = a.ctypes.data, out1.ctypes.data, out3.ctypes.data
-            # Same bits from every path before any timing.
-            dll.loop_norm(ap, n, o1)
-            dll.loop_normalize(ap, n, o3)
-            assert np.array_equal(norm_array(a), out1)
-            assert np.array_equal(normalize_array(a), out3)
-            cases = [
-                ("norm_array", lambda: norm_array(a), lambda: dll.loop_norm(ap, n, o1),
-                 lambda: np.sqrt(np.einsum("ij,ij->i", a, a))),
-                ("normalize_array", lambda: normalize_array(a),
-                 lambda: dll.loop_normalize(ap, n, o3),
-                 lambda: a * (1.0 / np.sqrt(np.einsum("ij,ij->i", a, a)))[:, None]),
-            ]
-            for name, ours, raw, vectorised in cases:
-                t_ours = best_ns_per_row(ours, n)
-                t_raw = best_ns_per_row(raw, n)
-                t_np = best_ns_per_row(vectorised, n)
-                print(f"{name:<16}{n:>9}{t_ours:>13.2f}{t_raw:>12.2f}{t_np:>14.2f}"
-                      f"{t_ours / t_raw:>10.2f}{t_ours / t_np:>12.2f}")
+    dll = raw_loops()
+    print(f"{'kernel':<16}{'N':>9}{'ours ns/row':>13}{'C++ ns/row':>12}{'NumPy ns/row':>14}"
+          f"{'ours/C++':>10}{'ours/NumPy':>12}")
+    for n in (10, 1_000, 100_000, 1_000_000):
+        a = rng.normal(size=(n, 3)) * 7e6
+        out1, out3 = np.empty(n), np.empty((n, 3))
+        ap, o1, o3 = a.ctypes.data, out1.ctypes.data, out3.ctypes.data
+        # Same bits from every path before any timing.
+        dll.loop_norm(ap, n, o1)
+        dll.loop_normalize(ap, n, o3)
+        assert np.array_equal(norm_array(a), out1)
+        assert np.array_equal(normalize_array(a), out3)
+        cases = [
+            ("norm_array", lambda: norm_array(a), lambda: dll.loop_norm(ap, n, o1),
+             lambda: np.sqrt(np.einsum("ij,ij->i", a, a))),
+            ("normalize_array", lambda: normalize_array(a),
+             lambda: dll.loop_normalize(ap, n, o3),
+             lambda: a * (1.0 / np.sqrt(np.einsum("ij,ij->i", a, a)))[:, None]),
+        ]
+        for name, ours, raw, vectorised in cases:
+            t_ours = best_ns_per_row(ours, n)
+            t_raw = best_ns_per_row(raw, n)
+            t_np = best_ns_per_row(vectorised, n)
+            print(f"{name:<16}{n:>9}{t_ours:>13.2f}{t_raw:>12.2f}{t_np:>14.2f}"
+                  f"{t_ours / t_raw:>10.2f}{t_ours / t_np:>12.2f}")
     return 0
 
 
