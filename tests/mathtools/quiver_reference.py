@@ -1,7 +1,23 @@
 """Pure-Python reference of the 3-vector kernels, written from their formulas (Python floats are
-binary64 and never fused, so results must agree to the bit)."""
+binary64 and never fused, so results must agree to the bit), and the table quiver must publish."""
 
 import math
+
+QUIVER = "orbivex.mathtools.quiver.quiver"
+# quiver's native table: entry names in publication order, with their exact signature texts.
+TEXTS = {
+    "scale": "void (double const , double *, double *)",
+    "add": "void (double *, double *, double *)",
+    "sub": "void (double *, double *, double *)",
+    "dot": "double (double *, double *)",
+    "cross": "void (double *, double *, double *)",
+    "norm": "double (double *)",
+    "norm_array": "PyObject *(PyObject *)",
+    "angle": "double (double *, double *)",
+    "normalize": "void (double *, double *)",
+    "normalize_array": "PyObject *(PyObject *)",
+    "mat_x_vec": "void (double (*)[3], double *, double *)",
+}
 
 
 def scale(s, a):

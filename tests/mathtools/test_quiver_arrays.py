@@ -12,14 +12,15 @@ import orbivex.mathtools.quiver.quiver as quiver
 from tests.capsules import bind_function
 from tests.helpers import bits
 from tests.mathtools import quiver_reference as ref
+from tests.mathtools.quiver_reference import QUIVER, TEXTS
 
-QUIVER = "orbivex.mathtools.quiver.quiver"
-TEXT = "PyObject *(PyObject *)"
-# These need the interpreter lock and report errors through it: ctypes.PYFUNCTYPE.
-norm_array = bind_function(QUIVER, "norm_array", TEXT, ctypes.py_object, ctypes.py_object, gil=True)
-normalize_array = bind_function(
-    QUIVER, "normalize_array", TEXT, ctypes.py_object, ctypes.py_object, gil=True
-)
+
+def bind_rows(name):
+    # These need the interpreter lock and report errors through it: ctypes.PYFUNCTYPE.
+    return bind_function(QUIVER, name, TEXTS[name], ctypes.py_object, ctypes.py_object, gil=True)
+
+
+norm_array, normalize_array = bind_rows("norm_array"), bind_rows("normalize_array")
 
 
 def expected_rows(a):

@@ -1,15 +1,17 @@
-"""A Cython module that cimports units.pxd binds all thirteen constants (checked at import)."""
+"""A Cython module that cimports units.pxd binds every published constant (checked at import)."""
 
 from orbivex.units import units
+from tests.capsules import table
 from tests.cython_build import build_consumer
 from tests.units.test_units_table import VALUES
 
-CONSUMER = """
+# Every constant the module publishes, read through the .pxd declarations.
+EVERY_CONSTANT = ", ".join(f"{name}=u.{name}" for name in table(units))
+CONSUMER = f"""
 from orbivex.units cimport units as u
 
 def values():
-    return dict(s=u.s, sec=u.sec, second=u.second, minute=u.minute, hour=u.hour, day=u.day,
-                sday=u.sday, m=u.m, km=u.km, rad=u.rad, deg=u.deg, rev=u.rev, kg=u.kg)
+    return dict({EVERY_CONSTANT})
 
 def rev_per_day_in_rad_per_s(double n):
     return n * u.rev / u.day

@@ -24,7 +24,7 @@ VALUES = {
 }
 
 
-def test_table_lists_thirteen_doubles_in_order():
+def test_table_lists_the_doubles_in_order():
     assert list(table(UNITS).items()) == [(name, "double") for name in VALUES]
 
 
