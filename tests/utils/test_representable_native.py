@@ -1,5 +1,6 @@
-"""A C++ subclass of Representable following modules/representable/representable.hpp, and the checks of
-import_representable(); the probe is compiled from the repository's sources for the test."""
+"""A C++ subclass of Representable following modules/representable/representable.hpp, and the
+checks of import_representable(); the probe is compiled from the repository's sources for the
+test."""
 
 import gc
 import importlib.util
