@@ -10,9 +10,9 @@ import pytest
 
 from orbivex.propagators.analytical.sgp4.tle import ELSET, TLE
 
+from .tle_catalogue import ELSET_ARRAYS as ARRAYS
+from .tle_catalogue import ELSET_PROPERTIES
 from .tle_lines import L2, line1, line2, with_epoch, with_satno
-
-ARRAYS = ["ecc", "sma", "inc", "raa", "arp", "tra", "mnm", "orp", "eca", "mea", "pge", "apg"]
 
 
 def tle_at(day, satno="25544", **fields):
@@ -229,7 +229,7 @@ def test_properties_are_read_only_and_documented():
         **{n: f"ELSET.{n}: ndarray[double]" for n in ARRAYS}, "epoch": None,
     }
     declared = [n for n, v in vars(ELSET).items() if type(v).__name__ == "getset_descriptor"]
-    assert declared[:16] == ["size", "satname", "satno", *ARRAYS, "epoch"]
+    assert declared[: len(ELSET_PROPERTIES)] == ["size", "satname", "satno", *ARRAYS, "epoch"]
     assert ELSET.__doc__ == "TODO: must behave like Ephemeris"
 
 

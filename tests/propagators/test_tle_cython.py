@@ -11,6 +11,7 @@ import pytest
 from orbivex.propagators.analytical.sgp4.tle import ELSET, TLE
 from tests.cython_build import build_consumer
 
+from . import tle_catalogue as catalogue
 from .tle_lines import L1, L2, line1
 
 CONSUMER = '''
@@ -21,21 +22,10 @@ def sizes():
     return sizeof(TLE), sizeof(ELSET)
 
 def fields(TLE t):
-    return {
-        "line1": t._line1.decode("ascii"), "line2": t._line2.decode("ascii"),
-        "strict_validation": t.strict_validation, "satno": t._satno.decode("ascii"),
-        "epoch": t.epoch, "inc": t.inc, "raa": t.raa, "ecc": t.ecc, "mea": t.mea,
-        "arp": t.arp, "mnm": t.mnm, "sma": t.sma, "orp": t.orp, "eca": t.eca, "tra": t.tra,
-        "pge": t.pge, "apg": t.apg,
-    }
+    return {FIELDS}
 
 def elset_fields(ELSET e):
-    return {
-        "epoch": e.epoch, "satno": e._satno, "elements": e.elements, "ecc": e._ecc,
-        "sma": e._sma, "inc": e._inc, "raa": e._raa, "arp": e._arp, "tra": e._tra,
-        "mnm": e._mnm, "orp": e._orp, "eca": e._eca, "mea": e._mea, "pge": e._pge,
-        "apg": e._apg,
-    }
+    return {ELSET_FIELDS}
 
 def reparse(TLE t, bytes new_line2):
     """Writes a new line 2 into the record and calls the object's own parse_line2."""
@@ -64,6 +54,18 @@ cdef class Catalogued(ELSET):
 '''
 
 
+def reading(var, names):
+    """The text of a dict literal from each field name to its value read from `var`."""
+    return "{" + ", ".join(f'"{n}": {var}.{n}' for n in names) + "}"
+
+
+# Every field the catalogue lists, read straight from the record.
+CONSUMER = CONSUMER.replace("{FIELDS}", reading("t", [f[0] for f in catalogue.TLE["fields"]]))
+CONSUMER = CONSUMER.replace(
+    "{ELSET_FIELDS}", reading("e", [f[0] for f in catalogue.ELSET["fields"]])
+)
+
+
 @pytest.fixture(scope="module")
 def consumer(tmp_path_factory):
     return build_consumer(tmp_path_factory.mktemp("tle_consumer"), "tle_consumer", CONSUMER)
@@ -80,10 +82,11 @@ def test_layout_is_what_cython_derives(consumer):
 def test_fields_read_directly_equal_the_properties(consumer, lines):
     t = TLE(*lines)
     f = consumer.fields(t)
-    assert f.pop("line1") == t.line1 and f.pop("line2") == t.line2
+    assert f.pop("_line1").decode() == t.line1 and f.pop("_line2").decode() == t.line2
     assert f.pop("strict_validation") == 0
-    assert f.pop("satno") == t.line1[2:7]
+    assert f.pop("_satno").decode() == t.line1[2:7]
     assert f.pop("epoch") is t.epoch
+    assert list(f) == catalogue.ELEMENT_NAMES
     for name, value in f.items():
         prop = getattr(t, name)
         assert value == prop or (math.isnan(value) and math.isnan(prop)), name
@@ -93,9 +96,11 @@ def test_elset_fields(consumer):
     tles = [TLE(line1(day="101.5"), L2), TLE(L1, L2)]
     e = ELSET(*tles)
     f = consumer.elset_fields(e)
-    assert f.pop("epoch") is e.epoch and f.pop("satno") == 25544
+    assert f.pop("epoch") is e.epoch and f.pop("_satno") == 25544
     assert f.pop("elements") == [tles[1], tles[0]]
-    for name, stored in f.items():
+    assert list(f) == ["_" + name for name in catalogue.ELSET_ARRAYS]
+    for field, stored in f.items():
+        name = field.removeprefix("_")
         view = getattr(e, name)
         assert type(stored) is np.ndarray and stored is not view
         assert np.shares_memory(stored, view) and stored.tolist() == view.tolist(), name

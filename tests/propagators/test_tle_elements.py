@@ -11,6 +11,7 @@ from orbivex.bodies.bodies import Earth
 from orbivex.propagators.analytical.sgp4.tle import ELSET, TLE
 from tests.capsules import bind_function
 
+from .tle_catalogue import ELEMENT_NAMES as ELEMENTS
 from .tle_lines import L1, L2, line2
 
 D = ctypes.c_double
@@ -25,14 +26,9 @@ tra_from_eca = bind_function(COE, "c_tra_from_eca", ANOMALY, D, D, D, gil=True)
 pge_from_sma_ecc = bind_function(COE, "c_pge_from_sma_ecc", SHAPE, D, D, D, D)
 apg_from_sma_ecc = bind_function(COE, "c_apg_from_sma_ecc", SHAPE, D, D, D, D)
 
-PROPERTIES = [
-    ("line1", "TLE.line1: str"),
-    ("line2", "TLE.line2: str"),
-    ("satno", "TLE.satno: int | str"),
-    ("epoch", None),
-    *[(name, None) for name in
-      ("inc", "raa", "ecc", "mea", "arp", "mnm", "sma", "orp", "eca", "tra", "pge", "apg")],
-]
+# The three text properties are documented; epoch and the elements are not.
+DOCS = {"line1": "TLE.line1: str", "line2": "TLE.line2: str", "satno": "TLE.satno: int | str"}
+PROPERTIES = [(name, DOCS.get(name)) for name in ("line1", "line2", "satno", "epoch", *ELEMENTS)]
 
 
 class Sequence:

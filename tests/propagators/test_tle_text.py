@@ -8,6 +8,7 @@ from orbivex.frames import frames
 from orbivex.propagators.analytical.sgp4.tle import TLE
 from orbivex.units import units
 
+from .tle_catalogue import TEXT_TABLES, text_rows
 from .tle_lines import L1, L2, line1, line2
 
 
@@ -52,26 +53,28 @@ class Recording(TLE):
         return TLE.line2.__get__(self)
 
 
+def unit_cells(unit, value):
+    """The SI and operational cells of a value of `unit`, with Python's own format."""
+    decimals, si, op, divisor = {
+        "none": (5, "", "", 1),
+        "length": (3, " m", " km", units.km),
+        "angle": (3, " rad", " deg", units.deg),
+        "duration": (3, " s", " hour", units.hour),
+        "rate": (3, " rad/s", " rev/day", units.rev / units.day),
+    }[unit]
+    scaled = value if unit == "none" else value / divisor
+    return f"{value:.{decimals}f}{si}", f"{scaled:.{decimals}f}{op}"
+
+
 def tables(t):
-    """The two element tables as _get_body must build them, with Python's own format."""
-    km, deg, hour = units.km, units.deg, units.hour
-    coe = [
-        ("ecc", f"{t.ecc:.5f}", f"{t.ecc:.5f}"),
-        ("sma", f"{t.sma:.3f} m", f"{t.sma / km:.3f} km"),
-        *[(n, f"{getattr(t, n):.3f} rad", f"{getattr(t, n) / deg:.3f} deg")
-          for n in ("inc", "raa", "arp", "tra")],
-    ]
-    der = [
-        ("orp", f"{t.orp:.3f} s", f"{t.orp / hour:.3f} hour"),
-        ("mnm", f"{t.mnm:.3f} rad/s", f"{t.mnm / (units.rev / units.day):.3f} rev/day"),
-        *[(n, f"{getattr(t, n):.3f} rad", f"{getattr(t, n) / deg:.3f} deg")
-          for n in ("mea", "eca")],
-        *[(n, f"{getattr(t, n):.3f} m", f"{getattr(t, n) / km:.3f} km") for n in ("pge", "apg")],
-    ]
-    return [
-        {"SI units": {n: si for n, si, _ in rows}, "Op. units": {n: op for n, _, op in rows}}
-        for rows in (coe, der)
-    ]
+    """The two element tables as _get_body must build them."""
+    result = []
+    for title in TEXT_TABLES:
+        rows = [(e["name"], *unit_cells(e["unit"], getattr(t, e["name"]))) for e in text_rows(title)]
+        result.append(
+            {"SI units": {n: si for n, si, _ in rows}, "Op. units": {n: op for n, _, op in rows}}
+        )
+    return result
 
 
 @pytest.mark.parametrize(
@@ -96,8 +99,8 @@ def test_body_pieces_order_and_cells(lines):
     assert list(form[1]) == ["epoch", "frame"]
     expected_coe, expected_der = tables(t)
     assert coe == ("frame", expected_coe) and der == ("frame", expected_der)
-    for data, labels in ((coe[1], ["ecc", "sma", "inc", "raa", "arp", "tra"]),
-                         (der[1], ["orp", "mnm", "mea", "eca", "pge", "apg"])):
+    for data, title in ((coe[1], TEXT_TABLES[0]), (der[1], TEXT_TABLES[1])):
+        labels = [e["name"] for e in text_rows(title)]
         assert list(data) == ["SI units", "Op. units"]
         assert list(data["SI units"]) == list(data["Op. units"]) == labels
     assert (title1, title2) == (("title", "Orbital Elements:"), ("title", "Derived Elements:"))

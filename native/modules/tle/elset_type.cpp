@@ -19,32 +19,12 @@ using py::Ref;
 
 ELSETObject* as_elset(PyObject* self) { return reinterpret_cast<ELSETObject*>(self); }
 
-/// The twelve element arrays with their TLE fields, in the order ELSET copies them.
-struct ElementArray {
-    PyObject* ELSETObject::*array;
-    double TLEObject::*field;
-};
-constexpr std::array<ElementArray, 12> element_arrays{{
-    {&ELSETObject::_ecc, &TLEObject::ecc},
-    {&ELSETObject::_sma, &TLEObject::sma},
-    {&ELSETObject::_inc, &TLEObject::inc},
-    {&ELSETObject::_raa, &TLEObject::raa},
-    {&ELSETObject::_arp, &TLEObject::arp},
-    {&ELSETObject::_tra, &TLEObject::tra},
-    {&ELSETObject::_mnm, &TLEObject::mnm},
-    {&ELSETObject::_orp, &TLEObject::orp},
-    {&ELSETObject::_eca, &TLEObject::eca},
-    {&ELSETObject::_mea, &TLEObject::mea},
-    {&ELSETObject::_pge, &TLEObject::pge},
-    {&ELSETObject::_apg, &TLEObject::apg},
-}};
-
 /// Every object field, for initialisation, traversal and clearing.
 template <class F>
 void for_each_field(ELSETObject* self, F&& f) {
     f(self->epoch);
     f(self->elements);
-    for (const ElementArray& e : element_arrays) f(self->*e.array);
+    for (PyObject*& array : self->arrays) f(array);
 }
 
 /// An exact int from `value` by the rules of a Cython integer field: an int as it is, otherwise
@@ -87,6 +67,8 @@ int to_int32(PyObject* value, int* out) {
     return 0;
 }
 
+constexpr const char* satname_param = cat::elset_init_names[0];
+
 // Keyword arguments: only `satname`, exactly a str or None. Every keyword is bound before the
 // type is tested, so an unknown keyword is reported first. Writes a new reference.
 int bind_satname(PyObject* kwds, Ref* satname) {
@@ -95,14 +77,14 @@ int bind_satname(PyObject* kwds, Ref* satname) {
     Py_ssize_t pos = 0;
     PyObject *key, *value;
     while (PyDict_Next(kwds, &pos, &key, &value)) {
-        if (!PyUnicode_Check(key) || PyUnicode_CompareWithASCIIString(key, "satname") != 0) {
+        if (!PyUnicode_Check(key) || PyUnicode_CompareWithASCIIString(key, satname_param) != 0) {
             py::raise_unexpected_keyword("__cinit__", key);
             return -1;
         }
         *satname = Ref::borrow(value);
     }
     if (satname->get() != Py_None && !PyUnicode_CheckExact(satname->get())) {
-        py::raise_arg_type("satname", "str", satname->get());
+        py::raise_arg_type(satname_param, "str", satname->get());
         return -1;
     }
     return 0;
@@ -160,11 +142,11 @@ int construct(ELSETObject* self, tle_state* st, PyObject* args, PyObject* kwds) 
     npy_intp n = PyTuple_GET_SIZE(items.get());
     Ref epochs = Ref::steal(PyArray_ZEROS(1, &n, NPY_INT64, 0));
     if (!epochs) return -1;
-    std::array<double*, element_arrays.size()> columns{};
-    for (size_t j = 0; j < element_arrays.size(); ++j) {
+    std::array<double*, cat::n_elements> columns{};
+    for (size_t j = 0; j < cat::n_elements; ++j) {
         PyObject* arr = PyArray_ZEROS(1, &n, NPY_FLOAT64, 0);
         if (!arr) return -1;
-        Py_SETREF(self->*element_arrays[j].array, arr);
+        Py_SETREF(self->arrays[j], arr);
         columns[j] = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr)));
     }
     auto* epoch_data =
@@ -188,8 +170,7 @@ int construct(ELSETObject* self, tle_state* st, PyObject* args, PyObject* kwds) 
         if (v == -1 && PyErr_Occurred()) return -1;
         epoch_data[k] = v;
         const auto* tle = reinterpret_cast<const TLEObject*>(item);
-        for (size_t j = 0; j < element_arrays.size(); ++j)
-            columns[j][k] = tle->*element_arrays[j].field;
+        for (size_t j = 0; j < cat::n_elements; ++j) columns[j][k] = tle->*array_sources[j];
     }
     PyObject* epoch = PyObject_CallOneArg(st->Time, epochs.get());
     if (!epoch) return -1;
@@ -252,38 +233,23 @@ PyObject* ELSET_get_epoch(PyObject* self, void*) noexcept {
 }
 
 // A new view of the stored array on every read: writes through it reach the stored array.
-template <PyObject* ELSETObject::*array>
-PyObject* ELSET_get_array(PyObject* self, void*) noexcept {
-    PyObject* stored = as_elset(self)->*array;
+// The closure is the element's catalogue row.
+PyObject* ELSET_get_array(PyObject* self, void* closure) noexcept {
+    PyObject* stored = as_elset(self)->arrays[static_cast<const cat::Element*>(closure)->place];
     if (!stored || !PyArray_Check(stored)) return Py_NewRef(stored ? stored : Py_None);
     return PyArray_View(reinterpret_cast<PyArrayObject*>(stored), nullptr, nullptr);
 }
 
-#define ORBIVEX_ELSET_ARRAY(name)                                                         \
-    {#name, ELSET_get_array<&ELSETObject::_##name>, nullptr, "ELSET." #name ": ndarray[double]", \
-     nullptr}
-
-PyGetSetDef ELSET_getset[] = {
-    {"size", ELSET_get_size, nullptr, "ELSET.size: int", nullptr},
-    {"satname", ELSET_get_satname, nullptr, "ELSET.satname: str", nullptr},
-    {"satno", ELSET_get_satno, nullptr, "ELSET.satno: int | str", nullptr},
-    ORBIVEX_ELSET_ARRAY(ecc),
-    ORBIVEX_ELSET_ARRAY(sma),
-    ORBIVEX_ELSET_ARRAY(inc),
-    ORBIVEX_ELSET_ARRAY(raa),
-    ORBIVEX_ELSET_ARRAY(arp),
-    ORBIVEX_ELSET_ARRAY(tra),
-    ORBIVEX_ELSET_ARRAY(mnm),
-    ORBIVEX_ELSET_ARRAY(orp),
-    ORBIVEX_ELSET_ARRAY(eca),
-    ORBIVEX_ELSET_ARRAY(mea),
-    ORBIVEX_ELSET_ARRAY(pge),
-    ORBIVEX_ELSET_ARRAY(apg),
-    {"epoch", ELSET_get_epoch, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-#undef ORBIVEX_ELSET_ARRAY
+#define ORBIVEX_GETTER(name, doc) ELSET_get_##name,
+#define ORBIVEX_NOTHING()
+constinit auto ELSET_getset = getset_table(
+    cat::elset_properties,
+    std::to_array<getter>({ORBIVEX_ELSET_PROPERTIES(ORBIVEX_GETTER, ORBIVEX_NOTHING)}),
+    ELSET_get_array, [](std::size_t i) {
+        return const_cast<void*>(static_cast<const void*>(&cat::elements[i]));
+    });
+#undef ORBIVEX_NOTHING
+#undef ORBIVEX_GETTER
 
 // ---- methods ------------------------------------------------------------------------------
 
@@ -328,23 +294,19 @@ PyObject* ELSET__get_body(PyObject* module, PyObject* const* argv) {
 PyObject* ELSET___reduce__(PyObject*, PyObject* const*) { return refuse_reduce(); }
 PyObject* ELSET___setstate__(PyObject*, PyObject* const*) { return refuse_reduce(); }
 
-const py::FunctionSpec ELSET_methods[] = {
-    {"_get_header", "ELSET._get_header", "ELSET._get_header(self) -> str", method_no_args,
-     returns_str, ELSET__get_header},
-    {"_get_body", "ELSET._get_body", "ELSET._get_body(self) -> str", method_no_args,
-     returns_str, ELSET__get_body},
-    {"__reduce__", "ELSET.__reduce__", nullptr, method_no_args, {}, ELSET___reduce__},
-    {"__setstate__", "ELSET.__setstate__", nullptr, method_one_arg, {}, ELSET___setstate__},
-};
+constexpr auto ELSET_methods = method_specs(cat::elset_method_texts, {
+#define ORBIVEX_IMPL(name, ...) ELSET_##name,
+    ORBIVEX_TLE_METHODS(ORBIVEX_IMPL)
+#undef ORBIVEX_IMPL
+});
 
 PyType_Slot ELSET_slots[] = {
-    {Py_tp_doc,
-     const_cast<char*>("ELSET(*elements, satname=None)\n--\n\nTODO: must behave like Ephemeris")},
+    {Py_tp_doc, const_cast<char*>(cat::elset_doc.c_str())},
     {Py_tp_new, reinterpret_cast<void*>(ELSET_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(ELSET_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(ELSET_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(ELSET_clear)},
-    {Py_tp_getset, ELSET_getset},
+    {Py_tp_getset, ELSET_getset.data()},
     {0, nullptr},
 };
 

@@ -1,80 +1,13 @@
-// Shared declarations of the tle module: object layouts, module state and bound native entries.
+// Shared declarations of the tle module: module state, bound native entries, the types' setup.
 #pragma once
 #include <Python.h>
 
-#include <cstddef>
+#include <array>
 
-#include "kernels/tle_fields.hpp"
-#include "support/args.hpp"
-#include "support/representable.hpp"
+#include "records.hpp"
+#include "support/function.hpp"
 
 namespace orbivex::tle {
-
-using RepresentableObject = ::orbivex::py::RepresentableObject;
-
-struct TLEObject;
-
-/// Virtual operations of TLE, in slot order; the layout Cython derives from tle.pxd.
-struct TLEVtable {
-    void (*parse_line1)(TLEObject*);
-    void (*parse_line2)(TLEObject*);
-};
-
-/// Instance layout of TLE: {base; virtual table; fields in declared order}, as in tle.pxd.
-struct TLEObject {
-    RepresentableObject base;
-    TLEVtable* vtab;
-    char _line1[kern::tle_line_size];
-    char _line2[kern::tle_line_size];
-    int strict_validation;
-    char _satno[kern::tle_satno_size];
-    PyObject* epoch;
-    double inc, raa, ecc, mea, arp, mnm;
-    double sma, orp, eca, tra, pge, apg;
-};
-
-/// Instance layout of ELSET, as in tle.pxd (no virtual operations, so no table pointer).
-struct ELSETObject {
-    RepresentableObject base;
-    PyObject* epoch;
-    int _satno;
-    PyObject* elements;
-    PyObject* _ecc;
-    PyObject* _sma;
-    PyObject* _inc;
-    PyObject* _raa;
-    PyObject* _arp;
-    PyObject* _tra;
-    PyObject* _mnm;
-    PyObject* _orp;
-    PyObject* _eca;
-    PyObject* _mea;
-    PyObject* _pge;
-    PyObject* _apg;
-};
-
-constexpr std::size_t align_up(std::size_t n, std::size_t a) { return (n + a - 1) / a * a; }
-
-// Offsets a Cython consumer derives from the declarations: base part, then the table pointer,
-// then each field in order with natural alignment and no reordering.
-static_assert(offsetof(TLEObject, vtab) == sizeof(RepresentableObject));
-static_assert(offsetof(TLEObject, _line1) == offsetof(TLEObject, vtab) + sizeof(void*));
-static_assert(offsetof(TLEObject, _line2) == offsetof(TLEObject, _line1) + 70);
-static_assert(offsetof(TLEObject, strict_validation) ==
-              align_up(offsetof(TLEObject, _line2) + 70, alignof(int)));
-static_assert(offsetof(TLEObject, _satno) == offsetof(TLEObject, strict_validation) + sizeof(int));
-static_assert(offsetof(TLEObject, epoch) ==
-              align_up(offsetof(TLEObject, _satno) + 6, alignof(PyObject*)));
-static_assert(offsetof(TLEObject, inc) == offsetof(TLEObject, epoch) + sizeof(PyObject*));
-static_assert(offsetof(TLEObject, apg) == offsetof(TLEObject, inc) + 11 * sizeof(double));
-static_assert(sizeof(TLEObject) == offsetof(TLEObject, apg) + sizeof(double));
-static_assert(offsetof(ELSETObject, epoch) == sizeof(RepresentableObject));
-static_assert(offsetof(ELSETObject, _satno) == offsetof(ELSETObject, epoch) + sizeof(PyObject*));
-static_assert(offsetof(ELSETObject, elements) ==
-              align_up(offsetof(ELSETObject, _satno) + sizeof(int), alignof(PyObject*)));
-static_assert(offsetof(ELSETObject, _ecc) == offsetof(ELSETObject, elements) + sizeof(PyObject*));
-static_assert(offsetof(ELSETObject, _apg) == offsetof(ELSETObject, _ecc) + 11 * sizeof(PyObject*));
-static_assert(sizeof(ELSETObject) == offsetof(ELSETObject, _apg) + sizeof(PyObject*));
 
 /// Per-module state: the types, the bound sibling objects and interned names.
 struct tle_state {
@@ -134,12 +67,18 @@ PyObject* tle_satno(PyObject* self) noexcept;
 /// TypeError "no default __reduce__ due to non-trivial __cinit__"; always NULL.
 PyObject* refuse_reduce() noexcept;
 
-// Parameters of the two types' methods: the object comes first and is left out of call-error
-// counts; the text hooks return str.
-inline const char* const method_self[] = {"self"};
-inline const char* const method_self_state[] = {"self", "state"};
-inline const char* const returns_str[] = {"return", "str"};
-inline const py::Params method_no_args{method_self, 1, 1, true};
-inline const py::Params method_one_arg{method_self_state, 2, 2, true};
+/// The method specs of one type: the catalogue's methods with that type's texts and bodies.
+constexpr std::array<py::FunctionSpec, cat::n_methods> method_specs(
+    const std::array<cat::MethodText, cat::n_methods>& texts,
+    const std::array<py::FunctionImpl, cat::n_methods>& impls) {
+    std::array<py::FunctionSpec, cat::n_methods> out{};
+    for (std::size_t i = 0; i < cat::n_methods; ++i) {
+        const cat::Method& m = cat::methods[i];
+        out[i] = {m.name, texts[i].qualname.c_str(),
+                  m.signature_doc ? texts[i].doc.c_str() : nullptr, m.params, m.annotations,
+                  impls[i]};
+    }
+    return out;
+}
 
 }  // namespace orbivex::tle

@@ -34,27 +34,38 @@ Ref cell(double value, int precision, const char* unit) {
     return text;
 }
 
-/// One row of an element table: its label and the two cells.
-struct Row {
-    const char* label;
-    double si;
-    double op;
-    int precision;
-    const char* si_unit;
-    const char* op_unit;
+/// What an operational cell divides by, read once per text from the unit constants.
+struct Scales {
+    double km, deg, hour, rev_per_day;
 };
 
-/// {"SI units": {label: cell}, "Op. units": {label: cell}}, labels in row order.
-Ref element_table(const std::array<Row, 6>& rows) {
+/// The operational value of an element of unit `u` whose SI value is `si`.
+double operational(double si, cat::Unit u, const Scales& k) {
+    switch (u) {
+        case cat::Unit::none: return si;
+        case cat::Unit::length: return si / k.km;
+        case cat::Unit::angle: return si / k.deg;
+        case cat::Unit::duration: return si / k.hour;
+        case cat::Unit::rate: return si / k.rev_per_day;
+    }
+    return si;
+}
+
+/// {"SI units": {label: cell}, "Op. units": {label: cell}} of table `t`, labels in row order.
+template <cat::Table t>
+Ref element_table(const TLEObject* o, const Scales& scales) {
     Ref si = Ref::steal(PyDict_New());
     Ref op = Ref::steal(PyDict_New());
     Ref table = Ref::steal(PyDict_New());
     if (!si || !op || !table) return {};
-    for (const Row& r : rows) {
-        Ref a = cell(r.si, r.precision, r.si_unit);
-        if (!a || PyDict_SetItemString(si.get(), r.label, a.get()) < 0) return {};
-        Ref b = cell(r.op, r.precision, r.op_unit);
-        if (!b || PyDict_SetItemString(op.get(), r.label, b.get()) < 0) return {};
+    for (const std::size_t i : cat::table_order<t>) {
+        const cat::Element& e = cat::elements[i];
+        const cat::UnitText u = cat::unit_text(e.unit);
+        const double value = o->*element_fields[i];
+        Ref a = cell(value, u.precision, u.si);
+        if (!a || PyDict_SetItemString(si.get(), e.name, a.get()) < 0) return {};
+        Ref b = cell(operational(value, e.unit, scales), u.precision, u.op);
+        if (!b || PyDict_SetItemString(op.get(), e.name, b.get()) < 0) return {};
     }
     if (PyDict_SetItemString(table.get(), "SI units", si.get()) < 0 ||
         PyDict_SetItemString(table.get(), "Op. units", op.get()) < 0)
@@ -102,30 +113,13 @@ PyObject* TLE__get_body(PyObject* module, PyObject* const* argv) {
     Ref form = Ref::steal(PyObject_CallMethodOneArg(self, st->s_form, form_data.get()));
     if (!form) return nullptr;
 
-    // 3-6: the two element tables, in SI and operational units.
-    const double km = *units.km, deg = *units.deg, hour = *units.hour;
-    const double rev_per_day = *units.rev / *units.day;
-    const std::array<Row, 6> coe_rows{{
-        {"ecc", o->ecc, o->ecc, 5, "", ""},
-        {"sma", o->sma, o->sma / km, 3, " m", " km"},
-        {"inc", o->inc, o->inc / deg, 3, " rad", " deg"},
-        {"raa", o->raa, o->raa / deg, 3, " rad", " deg"},
-        {"arp", o->arp, o->arp / deg, 3, " rad", " deg"},
-        {"tra", o->tra, o->tra / deg, 3, " rad", " deg"},
-    }};
-    Ref coe_data = element_table(coe_rows);
+    // The orbital-elements table, then the derived-elements table.
+    const Scales scales{*units.km, *units.deg, *units.hour, *units.rev / *units.day};
+    Ref coe_data = element_table<cat::Table::orbital>(o, scales);
     if (!coe_data) return nullptr;
     Ref frame_coe = Ref::steal(PyObject_CallMethodOneArg(self, st->s_frame, coe_data.get()));
     if (!frame_coe) return nullptr;
-    const std::array<Row, 6> der_rows{{
-        {"orp", o->orp, o->orp / hour, 3, " s", " hour"},
-        {"mnm", o->mnm, o->mnm / rev_per_day, 3, " rad/s", " rev/day"},
-        {"mea", o->mea, o->mea / deg, 3, " rad", " deg"},
-        {"eca", o->eca, o->eca / deg, 3, " rad", " deg"},
-        {"pge", o->pge, o->pge / km, 3, " m", " km"},
-        {"apg", o->apg, o->apg / km, 3, " m", " km"},
-    }};
-    Ref der_data = element_table(der_rows);
+    Ref der_data = element_table<cat::Table::derived>(o, scales);
     if (!der_data) return nullptr;
     Ref frame_der = Ref::steal(PyObject_CallMethodOneArg(self, st->s_frame, der_data.get()));
     if (!frame_der) return nullptr;
@@ -137,11 +131,11 @@ PyObject* TLE__get_body(PyObject* module, PyObject* const* argv) {
     if (!line2) return nullptr;
     Ref form_text = as_text(std::move(form), st);
     if (!form_text) return nullptr;
-    Ref coe_title = as_text(section_title(self, st, "Orbital Elements:"), st);
+    Ref coe_title = as_text(section_title(self, st, cat::table_title(cat::Table::orbital)), st);
     if (!coe_title) return nullptr;
     Ref coe_text = as_text(std::move(frame_coe), st);
     if (!coe_text) return nullptr;
-    Ref der_title = as_text(section_title(self, st, "Derived Elements:"), st);
+    Ref der_title = as_text(section_title(self, st, cat::table_title(cat::Table::derived)), st);
     if (!der_title) return nullptr;
     Ref der_text = as_text(std::move(frame_der), st);
     if (!der_text) return nullptr;
@@ -155,14 +149,11 @@ PyObject* TLE__get_body(PyObject* module, PyObject* const* argv) {
 PyObject* TLE___reduce__(PyObject*, PyObject* const*) { return refuse_reduce(); }
 PyObject* TLE___setstate__(PyObject*, PyObject* const*) { return refuse_reduce(); }
 
-const py::FunctionSpec TLE_methods[] = {
-    {"_get_header", "TLE._get_header", "TLE._get_header(self) -> str", method_no_args,
-     returns_str, TLE__get_header},
-    {"_get_body", "TLE._get_body", "TLE._get_body(self) -> str", method_no_args,
-     returns_str, TLE__get_body},
-    {"__reduce__", "TLE.__reduce__", nullptr, method_no_args, {}, TLE___reduce__},
-    {"__setstate__", "TLE.__setstate__", nullptr, method_one_arg, {}, TLE___setstate__},
-};
+constexpr auto TLE_methods = method_specs(cat::tle_method_texts, {
+#define ORBIVEX_IMPL(name, ...) TLE_##name,
+    ORBIVEX_TLE_METHODS(ORBIVEX_IMPL)
+#undef ORBIVEX_IMPL
+});
 
 }  // namespace
 

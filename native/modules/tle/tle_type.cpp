@@ -1,6 +1,7 @@
 // The TLE type: construction, line parsing, derived elements, properties and GC.
 #include <Python.h>
 
+#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -54,7 +55,11 @@ void TLE_parse_line2(TLEObject* self) {
     self->mnm = (f.mnm_rev_per_day * *units.rev) / *units.day;
 }
 
-TLEVtable tle_vtable = {TLE_parse_line1, TLE_parse_line2};
+TLEVtable tle_vtable = {
+#define ORBIVEX_SLOT(name) TLE_##name,
+    ORBIVEX_TLE_VIRTUALS(ORBIVEX_SLOT)
+#undef ORBIVEX_SLOT
+};
 
 // ---- construction -------------------------------------------------------------------------
 
@@ -96,17 +101,14 @@ int earth_constant(tle_state* st, PyObject* name, double* out) {
     return 0;
 }
 
-const char* const tle_param_names[] = {"line1", "line2", "strict_validation"};
-const py::Params tle_params{tle_param_names, 2, 3};
-
 int construct(TLEObject* self, tle_state* st, PyObject* args, PyObject* kwds) {
-    PyObject* argv[3];
-    Ref held[3];
-    if (py::bind_tuple_dict("__cinit__", tle_params, args, kwds, argv, held) < 0) return -1;
+    PyObject* argv[std::size(cat::tle_init_names)];
+    Ref held[std::size(cat::tle_init_names)];
+    if (py::bind_tuple_dict("__cinit__", cat::tle_init, args, kwds, argv, held) < 0) return -1;
     if (argv[2] && PyObject_IsTrue(argv[2]) < 0) return -1;
     for (int i = 0; i < 2; ++i) {
         if (!PyUnicode_CheckExact(argv[i])) {
-            py::raise_arg_type(tle_param_names[i], "str", argv[i]);
+            py::raise_arg_type(cat::tle_init_names[i], "str", argv[i]);
             return -1;
         }
     }
@@ -221,44 +223,30 @@ PyObject* TLE_get_epoch(PyObject* self, void*) noexcept {
     return Py_NewRef(epoch ? epoch : Py_None);
 }
 
-template <double TLEObject::*field>
-PyObject* TLE_get_double(PyObject* self, void*) noexcept {
-    return PyFloat_FromDouble(as_tle(self)->*field);
+// An element's stored double; the closure is its entry of element_fields.
+PyObject* TLE_get_element(PyObject* self, void* closure) noexcept {
+    return PyFloat_FromDouble(as_tle(self)->**static_cast<double TLEObject::* const*>(closure));
 }
 
-#define ORBIVEX_TLE_DOUBLE(name) \
-    {#name, TLE_get_double<&TLEObject::name>, nullptr, nullptr, nullptr}
-
-PyGetSetDef TLE_getset[] = {
-    {"line1", TLE_get_line1, nullptr, "TLE.line1: str", nullptr},
-    {"line2", TLE_get_line2, nullptr, "TLE.line2: str", nullptr},
-    {"satno", TLE_get_satno, nullptr, "TLE.satno: int | str", nullptr},
-    {"epoch", TLE_get_epoch, nullptr, nullptr, nullptr},
-    ORBIVEX_TLE_DOUBLE(inc),
-    ORBIVEX_TLE_DOUBLE(raa),
-    ORBIVEX_TLE_DOUBLE(ecc),
-    ORBIVEX_TLE_DOUBLE(mea),
-    ORBIVEX_TLE_DOUBLE(arp),
-    ORBIVEX_TLE_DOUBLE(mnm),
-    ORBIVEX_TLE_DOUBLE(sma),
-    ORBIVEX_TLE_DOUBLE(orp),
-    ORBIVEX_TLE_DOUBLE(eca),
-    ORBIVEX_TLE_DOUBLE(tra),
-    ORBIVEX_TLE_DOUBLE(pge),
-    ORBIVEX_TLE_DOUBLE(apg),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-#undef ORBIVEX_TLE_DOUBLE
+#define ORBIVEX_GETTER(name, doc) TLE_get_##name,
+#define ORBIVEX_NOTHING()
+constinit auto TLE_getset = getset_table(
+    cat::tle_properties,
+    std::to_array<getter>({ORBIVEX_TLE_PROPERTIES(ORBIVEX_GETTER, ORBIVEX_NOTHING)}),
+    TLE_get_element, [](std::size_t i) {
+        return const_cast<void*>(static_cast<const void*>(&element_fields[i]));
+    });
+#undef ORBIVEX_NOTHING
+#undef ORBIVEX_GETTER
 
 PyType_Slot TLE_slots[] = {
     // Only the signature, for __text_signature__: the class itself has no docstring.
-    {Py_tp_doc, const_cast<char*>("TLE(line1, line2, strict_validation=None)\n--\n\n")},
+    {Py_tp_doc, const_cast<char*>(cat::tle_doc.c_str())},
     {Py_tp_new, reinterpret_cast<void*>(TLE_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(TLE_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(TLE_traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(TLE_clear)},
-    {Py_tp_getset, TLE_getset},
+    {Py_tp_getset, TLE_getset.data()},
     {0, nullptr},
 };
 
