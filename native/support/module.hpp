@@ -138,6 +138,9 @@ struct state_type<M> {
 /// PyInit_<name> returns Module<M>::init().
 template <class M>
 class Module {
+    // Instantiated before M is complete, the optional members below would read as absent.
+    static_assert(sizeof(M) > 0, "describe the module before using py::Module of it");
+
 public:
     using State = typename detail::state_type<M>::type;
 
