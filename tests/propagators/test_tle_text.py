@@ -5,7 +5,7 @@ import inspect
 import pytest
 
 from orbivex.frames import frames
-from orbivex.propagators.analytical.sgp4.tle import TLE
+from orbivex.propagators.analytical.sgp4.tle import ELSET, TLE
 from orbivex.units import units
 
 from .tle_catalogue import TEXT_TABLES, text_rows
@@ -189,3 +189,19 @@ def test_methods_introspection_and_argument_errors():
             getattr(t, name)(x=1)
         with pytest.raises(TypeError, match="doesn't apply to a 'str' object"):
             method("not a TLE")
+
+
+@pytest.mark.parametrize("name", ["_get_header", "_get_body"])
+def test_text_hooks_refuse_any_other_object(name):
+    # An ELSET is a Representable too, but not a TLE.
+    elset = ELSET(TLE(L1, L2))
+    for other, type_name in ((elset, "orbivex.propagators.analytical.sgp4.tle.ELSET"),
+                             (1.5, "float")):
+        with pytest.raises(TypeError) as caught:
+            vars(TLE)[name](other)
+        assert str(caught.value) == (
+            f"descriptor '{name}' for 'orbivex.propagators.analytical.sgp4.tle.TLE' objects "
+            f"doesn't apply to a '{type_name}' object"
+        )
+        with pytest.raises(TypeError, match=rf"'{name}' for '\S+\.ELSET' objects"):
+            vars(ELSET)[name](TLE(L1, L2))

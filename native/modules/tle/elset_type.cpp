@@ -253,18 +253,6 @@ constinit auto ELSET_getset = getset_table(
 
 // ---- methods ------------------------------------------------------------------------------
 
-ELSETObject* checked_self(PyObject* module, PyObject* self, const char* method) {
-    tle_state* st = module_state(module);
-    if (!st) return nullptr;
-    if (!PyObject_TypeCheck(self, st->ELSET_type)) {
-        PyErr_Format(PyExc_TypeError,
-                     "descriptor '%s' for '%s' objects doesn't apply to a '%s' object", method,
-                     st->ELSET_type->tp_name, Py_TYPE(self)->tp_name);
-        return nullptr;
-    }
-    return as_elset(self);
-}
-
 /// format(self.<name>, ""): read through the property, so a subclass may override it.
 Ref formatted_attr(PyObject* self, PyObject* name, tle_state* st) {
     Ref value = Ref::steal(PyObject_GetAttr(self, name));
@@ -273,7 +261,7 @@ Ref formatted_attr(PyObject* self, PyObject* name, tle_state* st) {
 }
 
 PyObject* ELSET__get_header(PyObject* module, PyObject* const* argv) {
-    if (!checked_self(module, argv[0], "_get_header")) return nullptr;
+    if (!checked_self<ELSETObject>(module, argv[0], "_get_header")) return nullptr;
     tle_state* st = module_state(module);
     Ref name = formatted_attr(argv[0], st->s_satname, st);
     if (!name) return nullptr;
@@ -284,7 +272,7 @@ PyObject* ELSET__get_header(PyObject* module, PyObject* const* argv) {
 
 // The count of the private element list, not the `size` property.
 PyObject* ELSET__get_body(PyObject* module, PyObject* const* argv) {
-    ELSETObject* self = checked_self(module, argv[0], "_get_body");
+    ELSETObject* self = checked_self<ELSETObject>(module, argv[0], "_get_body");
     if (!self) return nullptr;
     const Py_ssize_t n = PyObject_Size(self->elements);
     if (n < 0) return nullptr;

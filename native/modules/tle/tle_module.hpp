@@ -3,8 +3,10 @@
 #include <Python.h>
 
 #include <array>
+#include <type_traits>
 
 #include "records.hpp"
+#include "support/args.hpp"
 #include "support/function.hpp"
 
 namespace orbivex::tle {
@@ -66,6 +68,17 @@ PyObject* tle_satno(PyObject* self) noexcept;
 
 /// TypeError "no default __reduce__ due to non-trivial __cinit__"; always NULL.
 PyObject* refuse_reduce() noexcept;
+
+/// The TLE or ELSET (by T) a method of that type was called on, or NULL with the error a method
+/// descriptor raises for another object.
+template <class T>
+T* checked_self(PyObject* module, PyObject* self, const char* method) noexcept {
+    static_assert(std::is_same_v<T, TLEObject> || std::is_same_v<T, ELSETObject>);
+    tle_state* st = module_state(module);
+    if (!st) return nullptr;
+    PyTypeObject* type = std::is_same_v<T, TLEObject> ? st->TLE_type : st->ELSET_type;
+    return py::checked_self<T>(self, type, method);
+}
 
 /// The method specs of one type: the catalogue's methods with that type's texts and bodies.
 constexpr std::array<py::FunctionSpec, cat::n_methods> method_specs(

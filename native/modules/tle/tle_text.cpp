@@ -12,19 +12,6 @@ namespace {
 
 using py::Ref;
 
-// The instance a method was called on, or NULL with the error a method descriptor raises.
-TLEObject* checked_self(PyObject* module, PyObject* self, const char* method) {
-    tle_state* st = module_state(module);
-    if (!st) return nullptr;
-    if (!PyObject_TypeCheck(self, st->TLE_type)) {
-        PyErr_Format(PyExc_TypeError,
-                     "descriptor '%s' for '%s' objects doesn't apply to a '%s' object", method,
-                     st->TLE_type->tp_name, Py_TYPE(self)->tp_name);
-        return nullptr;
-    }
-    return reinterpret_cast<TLEObject*>(self);
-}
-
 /// `value` formatted as format(value, ".<precision>f") does, followed by `unit`.
 Ref cell(double value, int precision, const char* unit) {
     char* digits = PyOS_double_to_string(value, 'f', precision, 0, nullptr);
@@ -87,13 +74,13 @@ Ref section_title(PyObject* self, tle_state* st, const char* title) {
 }
 
 PyObject* TLE__get_header(PyObject* module, PyObject* const* argv) {
-    if (!checked_self(module, argv[0], "_get_header")) return nullptr;
+    if (!checked_self<TLEObject>(module, argv[0], "_get_header")) return nullptr;
     return PyUnicode_FromString("Two-line Elements (TLE)");
 }
 
 PyObject* TLE__get_body(PyObject* module, PyObject* const* argv) {
     PyObject* self = argv[0];
-    const TLEObject* o = checked_self(module, self, "_get_body");
+    const TLEObject* o = checked_self<TLEObject>(module, self, "_get_body");
     if (!o) return nullptr;
     tle_state* st = module_state(module);
 
