@@ -78,13 +78,15 @@ PyObject* TLE__get_header(PyObject* module, PyObject* const* argv) {
     return PyUnicode_FromString("Two-line Elements (TLE)");
 }
 
+// The pieces are made in a fixed order a subclass can observe, since every hook, property and
+// format() below may run Python code: the form, the two tables, then each piece as text.
 PyObject* TLE__get_body(PyObject* module, PyObject* const* argv) {
     PyObject* self = argv[0];
     const TLEObject* o = checked_self<TLEObject>(module, self, "_get_body");
     if (!o) return nullptr;
     tle_state* st = module_state(module);
 
-    // 1-2: the form of epoch and frame.
+    // The form: the epoch as epoch.utc's __repr__ shows it, and the frame's name.
     Ref epoch = Ref::steal(PyObject_GetAttr(self, st->s_epoch));
     if (!epoch) return nullptr;
     Ref utc = Ref::steal(PyObject_GetAttr(epoch.get(), st->s_utc));
@@ -111,7 +113,7 @@ PyObject* TLE__get_body(PyObject* module, PyObject* const* argv) {
     Ref frame_der = Ref::steal(PyObject_CallMethodOneArg(self, st->s_frame, der_data.get()));
     if (!frame_der) return nullptr;
 
-    // 7: the pieces as text, in this order.
+    // Each piece as text, in the order the text shows them.
     Ref line1 = as_text(Ref::steal(PyObject_GetAttr(self, st->s_line1)), st);
     if (!line1) return nullptr;
     Ref line2 = as_text(Ref::steal(PyObject_GetAttr(self, st->s_line2)), st);
@@ -127,7 +129,7 @@ PyObject* TLE__get_body(PyObject* module, PyObject* const* argv) {
     Ref der_text = as_text(std::move(frame_der), st);
     if (!der_text) return nullptr;
 
-    // 8: joined with the fixed separators; "{fence}" is the base class's to replace.
+    // Joined with the fixed separators; "{fence}" is the base class's to replace.
     return PyUnicode_FromFormat("%U\n%U\n{fence}\n%U\n{fence}\n%U\n%U\n{fence}\n%U\n%U",
                                 line1.get(), line2.get(), form_text.get(), coe_title.get(),
                                 coe_text.get(), der_title.get(), der_text.get());

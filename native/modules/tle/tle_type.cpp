@@ -127,6 +127,8 @@ int construct(TLEObject* self, tle_state* st, PyObject* args, PyObject* kwds) {
     self->vtab->parse_line2(self);
     if (PyErr_Occurred()) return -1;
 
+    // Each derived element reads its Earth constant afresh (GM twice, Re twice), so a value that
+    // changes between reads (a descriptor on Earth, a __float__) is seen as each read got it.
     double gm = 0.0, re = 0.0;
     if (earth_constant(st, st->s_GM, &gm) < 0) return -1;
     self->sma = c_sma_from_mnm(self->mnm, gm);
