@@ -7,6 +7,7 @@ import builtins
 import gc
 import math
 import sys
+import types
 
 import numpy as np
 import pytest
@@ -32,39 +33,33 @@ def test_global_names_come_from_the_module_then_builtins(monkeypatch):
     assert str(exc.value) == "name 'no_such_name' is not defined"
 
 
-class Recorder:
-    double = np.double
-
-    def __init__(self):
-        self.calls = []
-
-    def zeros(self, *args, **kwargs):
-        self.calls.append((args, kwargs))
+def recorder(calls, double=np.double):
+    """A stand-in for NumPy whose zeros logs its arguments."""
+    def zeros(*args, **kwargs):
+        calls.append((args, kwargs))
         return np.zeros(*args, **kwargs)
+    return types.SimpleNamespace(double=double, zeros=zeros)
 
 
 def test_zeros_through_the_module_level_names(monkeypatch):
     got = support.zeros((2, 3))
     assert got.shape == (2, 3) and got.dtype == np.float64
-    fake = Recorder()
-    monkeypatch.setattr(support, "numpy", fake)
+    calls = []
+    monkeypatch.setattr(support, "numpy", recorder(calls))
     monkeypatch.setattr(support, "Rec", np.dtype([("x", "f8")]), raising=False)
     support.zeros(4)
     assert support.zeros((1,), "Rec").dtype.names == ("x",)
-    assert fake.calls == [((), {"shape": 4, "dtype": np.double}),
-                          ((), {"shape": (1,), "dtype": support.Rec})]
+    assert calls == [((), {"shape": 4, "dtype": np.double}),
+                     ((), {"shape": (1,), "dtype": support.Rec})]
 
 
 def test_zeros_evaluates_as_the_python_expression(monkeypatch):
     # numpy.zeros(shape=..., dtype=numpy.double): `numpy` is looked up again for the dtype.
-    class Swapping(Recorder):
+    class Swapping:
         @property
         def zeros(self):
-            monkeypatch.setattr(support, "numpy", Other())
-            return super().zeros
-
-    class Other:
-        double = np.float32
+            monkeypatch.setattr(support, "numpy", recorder([], double=np.float32))
+            return np.zeros
 
     monkeypatch.setattr(support, "numpy", Swapping())
     assert support.zeros(2).dtype == np.float32
@@ -78,10 +73,10 @@ def test_zeros_names_missing_or_failing(monkeypatch):
     monkeypatch.delattr(support, "numpy")
     with pytest.raises(NameError, match="name 'numpy' is not defined"):
         support.zeros(1)
-    fake = Recorder()
-    monkeypatch.setattr(builtins, "numpy", fake, raising=False)
+    calls = []
+    monkeypatch.setattr(builtins, "numpy", recorder(calls), raising=False)
     support.zeros(3)
-    assert fake.calls == [((), {"shape": 3, "dtype": np.double})]
+    assert calls == [((), {"shape": 3, "dtype": np.double})]
     monkeypatch.setattr(builtins, "numpy", object())
     with pytest.raises(AttributeError, match="zeros"):
         support.zeros(1)
