@@ -5,9 +5,9 @@ import ctypes
 import sys
 import timeit
 
+import native_loops
 import numpy as np
 
-import native_loops
 import orbivex.mathtools.quiver.quiver as quiver
 
 TEXT = "PyObject *(PyObject *)"

@@ -137,7 +137,8 @@ def test_check_self():
     assert support.check_self(Int(4), int, "m") == 4
     with pytest.raises(TypeError) as exc:
         support.check_self("x", int, "bit_length")
-    assert str(exc.value) == "descriptor 'bit_length' for 'int' objects doesn't apply to a 'str' object"
+    assert str(exc.value) == (
+        "descriptor 'bit_length' for 'int' objects doesn't apply to a 'str' object")
 
 
 def test_native_function_parameter_limit():
