@@ -29,7 +29,10 @@ def run_python(
     full_env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
     return subprocess.run(
         [sys.executable, *flags, "-c", textwrap.dedent(code), *args],
-        capture_output=True, text=True, timeout=timeout, env=full_env,
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+        env=full_env,
     )
 
 

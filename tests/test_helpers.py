@@ -33,7 +33,8 @@ def test_a_fresh_interpreter_finds_the_same_modules_and_gets_its_arguments():
         import tests.helpers, orbivex
         print(orbivex.__file__, sys.argv[1:], os.environ["ORBIVEX_HELPER_CHECK"])
         """,
-        "-X", "dev",
+        "-X",
+        "dev",
         args=["a", "b c"],
         env={"ORBIVEX_HELPER_CHECK": "seen"},
     )

@@ -54,6 +54,9 @@ def test_units_pyi_types_each_published_constant_as_float():
     import orbivex.units.units as units
 
     tree = ast.parse(beside(units, ".pyi").read_text())
-    declared = [(node.target.id, ast.unparse(node.annotation))
-                for node in tree.body if isinstance(node, ast.AnnAssign)]
+    declared = [
+        (node.target.id, ast.unparse(node.annotation))
+        for node in tree.body
+        if isinstance(node, ast.AnnAssign)
+    ]
     assert declared == [("__pyx_capi__", "dict[str, Any]")] + [(n, "float") for n in table(units)]
