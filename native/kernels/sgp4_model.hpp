@@ -344,8 +344,9 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
     mm = mm + c.no * templ;
     V xlm = mm + argpm + nodem;
 
-    // Only deep-space sets need fmod's sign convention (see reduce_turns_); the three angles
-    // that grow with t are checked together for the fast reduction's range.
+    // Only deep-space sets need fmod's sign convention (see reduce_turns_). The three angles
+    // that grow with t are checked together for the fast reduction's range; lanes beyond it
+    // take the C library's fmod.
     const auto turns = [](const V& x) {
         if constexpr (scalar)
             return std::fmod(x, 2.0 * M_PI);
@@ -359,14 +360,15 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
     } else {
         const V a1 = abs_(nodem), a2 = abs_(argpm), a3 = abs_(xlm);
         const V big = select(a1 > a2, select(a1 > a3, a1, a3), select(a2 > a3, a2, a3));
+        const V raw[3] = {nodem, argpm, xlm};
+        nodem = turns(nodem);
+        argpm = turns(argpm);
+        xlm = turns(xlm);
         if (any(big > 1.0e7)) {
-            nodem = fmod2pi_(nodem);
-            argpm = fmod2pi_(argpm);
-            xlm = fmod2pi_(xlm);
-        } else {
-            nodem = turns(nodem);
-            argpm = turns(argpm);
-            xlm = turns(xlm);
+            V* reduced[3] = {&nodem, &argpm, &xlm};
+            for (int k = 0; k < 3; ++k)
+                for (int i = 0; i < width<V>; ++i)
+                    if (!(big[i] <= 1.0e7)) (*reduced[k])[i] = std::fmod(raw[k][i], 2.0 * M_PI);
         }
     }
     mm = turns(xlm - argpm - nodem);
