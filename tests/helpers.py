@@ -11,7 +11,7 @@ from collections.abc import Mapping, Sequence
 
 import numpy as np
 
-__all__ = ["bits", "error_line", "last_line", "run_python"]
+__all__ = ["Finalised", "bits", "error_line", "last_line", "run_python"]
 
 
 def run_python(
@@ -65,3 +65,14 @@ def bits(x):
     if isinstance(x, numbers.Real):
         return _float_bits(x)
     return [_float_bits(v) for v in np.asarray(x, dtype=np.float64).ravel()]
+
+
+class Finalised:
+    """Appends "finalised" to `log` when it is finalised: held by a reference cycle, it shows
+    whether the garbage collector freed that cycle."""
+
+    def __init__(self, log: list[str]) -> None:
+        self.log = log
+
+    def __del__(self) -> None:
+        self.log.append("finalised")

@@ -9,6 +9,7 @@ import sys
 import pytest
 
 from orbivex.utils.representable import Representable
+from tests.helpers import Finalised
 
 POINTER = struct.calcsize("P")
 Py_TPFLAGS_HAVE_GC = 1 << 14
@@ -24,16 +25,6 @@ class Titled(Representable):
 
     def _get_body(self):
         return self.body
-
-
-class Finalised:
-    """Records its own finalisation, to see that a cycle holding it was collected."""
-
-    def __init__(self, log):
-        self.log = log
-
-    def __del__(self):
-        self.log.append("finalised")
 
 
 class TestLayout:

@@ -7,6 +7,7 @@ import pytest
 
 from orbivex.utils.representable import Representable
 from tests.cython_build import build_consumer
+from tests.helpers import Finalised
 
 CONSUMER = '''
 from orbivex.utils.representable cimport Representable
@@ -68,19 +69,14 @@ def test_python_subclass_of_the_cdef_subclass(consumer):
 
 def test_cycles_through_fields_and_dict_are_collected(consumer):
     log = []
-
-    class Flag:
-        def __del__(self):
-            log.append("gone")
-
     labelled = consumer.Labelled
     before = sys.getrefcount(labelled)
     obj = labelled("cycle")
     obj.me = obj  # through the instance dict
     other = labelled("other", payload=obj)  # through a cdef field
     obj.other = other
-    obj.flag = Flag()
+    obj.flag = Finalised(log)
     del obj, other
     gc.collect()
-    assert log == ["gone"]
+    assert log == ["finalised"]
     assert sys.getrefcount(labelled) == before

@@ -13,6 +13,7 @@ from pathlib import Path
 import pytest
 
 from orbivex.utils.representable import Representable
+from tests.helpers import Finalised
 
 HERE = Path(__file__).resolve().parent
 NATIVE = HERE.parents[1] / "native"
@@ -47,15 +48,10 @@ def test_native_subclass(probe):
 
 def test_native_subclass_collection_and_type_references(probe):
     log = []
-
-    class Flag:
-        def __del__(self):
-            log.append("gone")
-
     cls = probe.Probe
     gc.collect()
     before = sys.getrefcount(cls)
-    holder = [Flag()]
+    holder = [Finalised(log)]
     a = cls(holder)          # cycle through the C++ field
     holder.append(a)
     b = cls()
@@ -63,7 +59,7 @@ def test_native_subclass_collection_and_type_references(probe):
     plain = [cls(i) for i in range(50)]
     del a, b, holder, plain
     gc.collect()
-    assert log == ["gone"]
+    assert log == ["finalised"]
     after = sys.getrefcount(cls)
     assert after == before
 
