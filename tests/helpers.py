@@ -1,6 +1,6 @@
 """Helpers every test folder uses: code run in a fresh interpreter (import-time behaviour, process
-state such as the locale, crashes that must fail one test rather than the run) and bit-exact
-comparison of floats."""
+state such as the locale, crashes that must fail one test rather than the run), bit-exact
+comparison of floats, and an object that shows whether a reference cycle was collected."""
 
 import numbers
 import os
