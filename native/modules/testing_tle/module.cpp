@@ -5,6 +5,7 @@
 #include <span>
 
 #include "modules/tle/records.hpp"
+#include "support/module.hpp"
 #include "support/ref.hpp"
 
 namespace orbivex::testing_tle {
@@ -112,7 +113,18 @@ constexpr const char* tle_virtuals[] = {
 #undef ORBIVEX_NAME
 };
 
-int testing_exec(PyObject* module) {
+}  // namespace
+
+/// The module: one attribute, `catalogue`; it holds nothing that would forbid a second import.
+struct testing_module {
+    static constexpr const char name[] = "testing_tle";
+    static constexpr const char doc[] =
+        "Test-only view of the tle module's catalogue (fields, properties, methods).";
+    static constexpr bool once_per_process = false;
+    static int exec(PyObject* module) noexcept;
+};
+
+int testing_module::exec(PyObject* module) noexcept {
     Ref tle = type_entry(tle::tle_layout, cat::tle_properties, tle_virtuals,
                          cat::tle_method_texts, cat::tle_doc.c_str(), cat::tle_init, nullptr);
     Ref elset = type_entry(tle::elset_layout, cat::elset_properties, {},
@@ -121,26 +133,18 @@ int testing_exec(PyObject* module) {
     Ref elems = elements();
     Ref tables = names_of(cat::table_titles);
     if (!tle || !elset || !elems || !tables) return -1;
+    const auto base_size = static_cast<Py_ssize_t>(sizeof(tle::RepresentableObject));
+    const auto pointer_size = static_cast<Py_ssize_t>(sizeof(void*));
     Ref catalogue = Ref::steal(Py_BuildValue(
         "{s:O,s:O,s:O,s:O,s:n,s:n}", "TLE", tle.get(), "ELSET", elset.get(), "elements",
-        elems.get(), "tables", tables.get(), "base_size", static_cast<Py_ssize_t>(sizeof(tle::RepresentableObject)),
-        "pointer_size", static_cast<Py_ssize_t>(sizeof(void*))));
+        elems.get(), "tables", tables.get(), "base_size", base_size, "pointer_size",
+        pointer_size));
     if (!catalogue) return -1;
     return PyModule_AddObjectRef(module, "catalogue", catalogue.get());
 }
 
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(testing_exec)},
-    {0, nullptr},
-};
-
-PyModuleDef def = {
-    PyModuleDef_HEAD_INIT, "testing_tle",
-    "Test-only view of the tle module's catalogue (fields, properties, methods).", 0, nullptr,
-    slots, nullptr, nullptr, nullptr,
-};
-
-}  // namespace
 }  // namespace orbivex::testing_tle
 
-PyMODINIT_FUNC PyInit_testing_tle() { return PyModuleDef_Init(&orbivex::testing_tle::def); }
+PyMODINIT_FUNC PyInit_testing_tle() {
+    return orbivex::py::Module<orbivex::testing_tle::testing_module>::init();
+}

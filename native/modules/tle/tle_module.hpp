@@ -3,11 +3,13 @@
 #include <Python.h>
 
 #include <array>
+#include <tuple>
 #include <type_traits>
 
 #include "records.hpp"
 #include "support/args.hpp"
 #include "support/function.hpp"
+#include "support/module.hpp"
 
 namespace orbivex::tle {
 
@@ -19,22 +21,57 @@ struct tle_state {
     PyObject* Time;
     PyObject* Earth;
     PyObject* TEME;
-    PyObject* epoch_key;  ///< sort key of ELSET: element.epoch
-    PyObject* bound;      ///< tuple of every sibling object bound at import, kept alive
-    PyObject* jd_kwnames; ///< ("format",)
-    PyObject* key_kwnames; ///< ("key",)
-    PyObject* str_jd_format;
-    PyObject* s_strip, *s_upper, *s_jd, *s_GM, *s_Re, *s_epoch, *s_satno, *s_int64;
-    PyObject* s_utc, *s_repr, *s_name, *s_line1, *s_line2, *s_satname, *s__satname;
-    PyObject* s_vtable, *s_empty, *s_sort;
-    PyObject* s_form, *s_frame, *s_prop;
+    PyObject* epoch_key;    ///< sort key of ELSET: element.epoch
+    PyObject* bound;        ///< tuple of every sibling object bound at import, kept alive
+    PyObject* jd_kwnames;   ///< ("format",)
+    PyObject* key_kwnames;  ///< ("key",)
+    PyObject *s_strip, *s_upper, *s_jd, *s_GM, *s_Re, *s_epoch, *s_satno, *s_int64;
+    PyObject *s_utc, *s_repr, *s_name, *s_line1, *s_line2, *s_satname, *s__satname;
+    PyObject *s_vtable, *s_empty, *s_sort;
+    PyObject *s_form, *s_frame, *s_prop;
     bool debug;  ///< assertions on: builtins __debug__ when the module was imported
+
+    static constexpr auto refs() {
+        using S = tle_state;
+        using py::interned, py::owned;
+        return std::tuple{
+            owned(&S::TLE_type), owned(&S::ELSET_type), owned(&S::Representable),
+            owned(&S::Time), owned(&S::Earth), owned(&S::TEME), owned(&S::epoch_key),
+            owned(&S::bound), owned(&S::jd_kwnames), owned(&S::key_kwnames),
+            interned(&S::s_strip, "strip"), interned(&S::s_upper, "upper"),
+            interned(&S::s_jd, "jd"), interned(&S::s_GM, "GM"), interned(&S::s_Re, "Re"),
+            interned(&S::s_epoch, "epoch"), interned(&S::s_satno, "satno"),
+            interned(&S::s_int64, "int64"), interned(&S::s_utc, "utc"),
+            interned(&S::s_repr, "__repr__"), interned(&S::s_name, "name"),
+            interned(&S::s_line1, "line1"), interned(&S::s_line2, "line2"),
+            interned(&S::s_satname, "satname"), interned(&S::s__satname, "_satname"),
+            interned(&S::s_vtable, "__pyx_vtable__"), interned(&S::s_empty, ""),
+            interned(&S::s_sort, "sort"), interned(&S::s_form, "_create_formatted_form"),
+            interned(&S::s_frame, "_create_formatted_frame"),
+            interned(&S::s_prop, "_format_as_property"),
+        };
+    }
 };
 
-/// State of the tle module that defined `type` or one of its bases; NULL with an error set.
-tle_state* state_of(PyTypeObject* type) noexcept;
-/// State of the module object itself.
-tle_state* module_state(PyObject* module) noexcept;
+/// The module: TLE and ELSET.
+struct tle_module {
+    static constexpr const char name[] = "tle";
+    static constexpr const char doc[] =
+        "Two-line element sets: TLE (one element set) and ELSET (the element sets of one "
+        "satellite, as arrays in epoch order).";
+    using State = tle_state;
+    static int exec(PyObject* module, tle_state& st) noexcept;
+};
+
+/// State of the tle module that defined `type` or one of its bases (found along the MRO, so
+/// that Cython's static subclasses are served too); NULL with an error set.
+inline tle_state* state_of(PyTypeObject* type) noexcept {
+    return py::Module<tle_module>::state_of(type);
+}
+/// State of the module object itself; NULL with SystemError when it has none.
+inline tle_state* module_state(PyObject* module) noexcept {
+    return py::Module<tle_module>::state(module);
+}
 
 // Native entries bound at import. Process-global: the module initialises once per process.
 inline double (*c_orp_from_sma)(double, double) = nullptr;

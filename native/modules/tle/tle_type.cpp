@@ -38,7 +38,7 @@ void TLE_parse_line1(TLEObject* self) {
     if (jd == -1.0 && PyErr_Occurred()) return;
     Ref jd_epoch = Ref::steal(PyFloat_FromDouble((jd - 1.0) + f.day));
     if (!jd_epoch) return;
-    PyObject* args[] = {jd_epoch.get(), st->str_jd_format};
+    PyObject* args[] = {jd_epoch.get(), st->s_jd};
     PyObject* epoch = PyObject_Vectorcall(st->Time, args, 1, st->jd_kwnames);
     if (!epoch) return;
     Py_SETREF(self->epoch, epoch);
