@@ -8,11 +8,11 @@
 #include <span>
 
 #include "catalogue.hpp"
-#include "support/representable.hpp"
+#include "modules/representable/representable.hpp"
 
 namespace orbivex::tle {
 
-using RepresentableObject = ::orbivex::py::RepresentableObject;
+using RepresentableObject = ::orbivex::representable::RepresentableObject;
 
 struct TLEObject;
 
