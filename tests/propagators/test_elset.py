@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 from orbivex.propagators.analytical.sgp4.tle import ELSET, TLE
+from tests.helpers import bits
 
 from .tle_catalogue import ELSET_ARRAYS as ARRAYS
 from .tle_catalogue import ELSET_PROPERTIES
@@ -37,7 +38,7 @@ def test_arrays_are_the_elements_in_epoch_order(history):
     for name in ARRAYS:
         values = getattr(e, name)
         assert type(values) is np.ndarray and values.dtype == np.float64 and values.shape == (4,)
-        assert values.tolist() == [getattr(t, name) for t in ordered], name
+        assert bits(values) == bits([getattr(t, name) for t in ordered]), name
     assert e.epoch.int64.tolist() == [t.epoch.int64 for t in ordered]
     assert len(e.epoch) == 4 and e.epoch is e.epoch
 

@@ -1,11 +1,11 @@
 """The tle module's import: what it binds from its siblings, their failures, re-initialisation,
 the assertion switch and failures reported by atan2_asymmetric, each in a fresh interpreter."""
 
-import subprocess
-import sys
 import textwrap
 
 import pytest
+
+from tests.helpers import error_line, run_python
 
 from .tle_lines import L1, L2, with_satno
 
@@ -41,16 +41,14 @@ def substitute(modname, drop=(), resign=None, replace=None):
 """
 
 
-def run(code: str, *flags: str) -> subprocess.CompletedProcess:
-    script = PRELUDE + textwrap.dedent(code)
-    return subprocess.run([sys.executable, *flags, "-c", script], capture_output=True, text=True)
+def run(code: str, *flags: str):
+    """`code` run after PRELUDE in a fresh interpreter."""
+    return run_python(PRELUDE + textwrap.dedent(code), *flags)
 
 
 def import_error(setup: str) -> str:
     """The last line of the traceback when `tle` is imported after `setup`."""
-    done = run(setup + f"\nimport {TLE_MODULE}\n")
-    assert done.returncode != 0, "the import should have failed"
-    return done.stderr.strip().splitlines()[-1]
+    return error_line(run(setup + f"\nimport {TLE_MODULE}\n"))
 
 
 SIZE = "double (double const , double)"

@@ -3,10 +3,8 @@
 import ctypes
 import ctypes.util
 import math
-import os
 import shutil
 import subprocess
-import sys
 
 import pytest
 from hypothesis import given, settings
@@ -15,6 +13,7 @@ from hypothesis import strategies as st
 from orbivex.propagators.analytical.sgp4.tle import TLE
 from orbivex.time.time import Time
 from orbivex.units import units
+from tests.helpers import bits, run_python
 
 from .tle_lines import L1, L2, line1, line2
 
@@ -221,7 +220,7 @@ def test_angles(fields):
         start, stop = columns[name]
         expected = c_atof(text[start:stop]) * units.deg
         got = getattr(t, name)
-        assert got == expected or (math.isnan(got) and math.isnan(expected)), name
+        assert bits(got) == bits(expected), name
 
 
 @pytest.mark.parametrize(
@@ -282,15 +281,13 @@ assert t.epoch.int64 == reference.epoch.int64
 
 
 def test_a_decimal_comma_locale_changes_nothing(tmp_path):
-    env = dict(os.environ)
-    cmd = [sys.executable, "-c", LOCALE_CHECK, L1, L2, *DECIMAL_COMMA]
-    done = subprocess.run(cmd, env=env, capture_output=True, text=True)
+    args = [L1, L2, *DECIMAL_COMMA]
+    done = run_python(LOCALE_CHECK, args=args)
     if done.returncode == 3 and shutil.which("localedef"):
         # No such locale installed: compile one from the system's locale sources.
         subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", str(tmp_path / "de_DE.UTF-8")],
                        capture_output=True)
-        env["LOCPATH"] = str(tmp_path)
-        done = subprocess.run(cmd, env=env, capture_output=True, text=True)
+        done = run_python(LOCALE_CHECK, args=args, env={"LOCPATH": str(tmp_path)})
     if done.returncode == 3:
         pytest.skip("no decimal-comma locale available")
     assert done.returncode == 0, done.stderr
@@ -311,8 +308,7 @@ def test_fields_convert_as_the_c_library_does(inc, ecc, mnm):
     got = [t.inc, t.ecc, t.mnm]
     want = [c_atof(text[8:16]) * units.deg, c_atof("." + text[26:33]),
             (c_atof(text[52:63]) * units.rev) / units.day]
-    for g, w in zip(got, want):
-        assert g == w or (math.isnan(g) and math.isnan(w)), (text, got, want)
+    assert bits(got) == bits(want), (text, got, want)
 
 
 @settings(max_examples=300, deadline=None)

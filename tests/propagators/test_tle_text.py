@@ -70,7 +70,8 @@ def tables(t):
     """The two element tables as _get_body must build them."""
     result = []
     for title in TEXT_TABLES:
-        rows = [(e["name"], *unit_cells(e["unit"], getattr(t, e["name"]))) for e in text_rows(title)]
+        rows = [(e["name"], *unit_cells(e["unit"], getattr(t, e["name"])))
+                for e in text_rows(title)]
         result.append(
             {"SI units": {n: si for n, si, _ in rows}, "Op. units": {n: op for n, _, op in rows}}
         )
