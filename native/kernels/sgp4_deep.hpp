@@ -329,6 +329,50 @@ inline void init_deep_space(Record& rec, double epoch, double xpidot) noexcept {
     }
 }
 
+/// Rates of the resonance integrator at a step: of the mean motion (xndt), of the resonance
+/// angle (xldot), and the second derivative of the mean motion (xnddt).
+template <class V>
+inline void resonance_rates(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance,
+                            const V& atime, const V& xli, const V& xni, V& xndt, V& xldot,
+                            V& xnddt) noexcept {
+    using namespace lanes;
+    if (resonance == synchronous) {
+        constexpr double fasx2 = 0.13130908, fasx4 = 2.8843198, fasx6 = 0.37448087;
+        V s1, c1, s2, c2, s3, c3;
+        sincos_(xli - fasx2, s1, c1);
+        sincos_(2.0 * (xli - fasx4), s2, c2);
+        sincos_(3.0 * (xli - fasx6), s3, c3);
+        xndt = d.del1 * s1 + d.del2 * s2 + d.del3 * s3;
+        xldot = xni + d.xfact;
+        xnddt = d.del1 * c1 + 2.0 * d.del2 * c2 + 3.0 * d.del3 * c3;
+        xnddt = xnddt * xldot;
+    } else {
+        constexpr double g22 = 5.7686396, g32 = 0.95240898, g44 = 1.8014998;
+        constexpr double g52 = 1.0508330, g54 = 4.4108898;
+        const V xomi = c.argpo + c.argpdot * atime;
+        const V x2omi = xomi + xomi;
+        const V x2li = xli + xli;
+        V sa, ca, sb, cb, sc, cc, sd, cd, se, ce, sf, cf, sg, cg, sh, ch, si, ci, sj, cj;
+        sincos_(x2omi + xli - g22, sa, ca);
+        sincos_(xli - g22, sb, cb);
+        sincos_(xomi + xli - g32, sc, cc);
+        sincos_(-xomi + xli - g32, sd, cd);
+        sincos_(x2omi + x2li - g44, se, ce);
+        sincos_(x2li - g44, sf, cf);
+        sincos_(xomi + xli - g52, sg, cg);
+        sincos_(-xomi + xli - g52, sh, ch);
+        sincos_(xomi + x2li - g54, si, ci);
+        sincos_(-xomi + x2li - g54, sj, cj);
+        xndt = d.d2201 * sa + d.d2211 * sb + d.d3210 * sc + d.d3222 * sd + d.d4410 * se +
+               d.d4422 * sf + d.d5220 * sg + d.d5232 * sh + d.d5421 * si + d.d5433 * sj;
+        xldot = xni + d.xfact;
+        xnddt = d.d2201 * ca + d.d2211 * cb + d.d3210 * cc + d.d3222 * cd + d.d5220 * cg +
+                d.d5232 * ch +
+                2.0 * (d.d4410 * ce + d.d4422 * cf + d.d5421 * ci + d.d5433 * cj);
+        xnddt = xnddt * xldot;
+    }
+}
+
 /// Lunar-solar secular terms and, for resonant sets, the resonance integrator: updates the
 /// mean elements em, argpm, inclm, mm, nodem, nm at time t (minutes since epoch).
 ///
@@ -354,61 +398,37 @@ inline void deep_secular(const NearTerms<V>& c, const DeepTerms<V>& d, int reson
     const V back = select(st.atime == 0.0, one,
                           select(t * st.atime <= 0.0, one, select(abs_(t) < abs_(st.atime), one, V{})));
     const auto restart = back != 0.0;
+    // a restart from the epoch itself leaves the state, and its derivatives, as they were
+    st.have = select(restart, select(st.atime == 0.0, st.have, V{}), st.have);
     st.atime = select(restart, V{}, st.atime);
     st.xni = select(restart, c.no, st.xni);
     st.xli = select(restart, d.xlamo, st.xli);
     const V delt = select(t > 0.0, splat<V>(deep::step), splat<V>(-deep::step));
 
-    V xndt, xldot, xnddt;
     for (;;) {
-        // derivatives of the mean motion and of the resonance angle at the current step
-        if (resonance == synchronous) {
-            constexpr double fasx2 = 0.13130908, fasx4 = 2.8843198, fasx6 = 0.37448087;
-            V s1, c1, s2, c2, s3, c3;
-            sincos_(st.xli - fasx2, s1, c1);
-            sincos_(2.0 * (st.xli - fasx4), s2, c2);
-            sincos_(3.0 * (st.xli - fasx6), s3, c3);
-            xndt = d.del1 * s1 + d.del2 * s2 + d.del3 * s3;
-            xldot = st.xni + d.xfact;
-            xnddt = d.del1 * c1 + 2.0 * d.del2 * c2 + 3.0 * d.del3 * c3;
-            xnddt = xnddt * xldot;
-        } else {
-            constexpr double g22 = 5.7686396, g32 = 0.95240898, g44 = 1.8014998;
-            constexpr double g52 = 1.0508330, g54 = 4.4108898;
-            const V xomi = c.argpo + c.argpdot * st.atime;
-            const V x2omi = xomi + xomi;
-            const V x2li = st.xli + st.xli;
-            V sa, ca, sb, cb, sc, cc, sd, cd, se, ce, sf, cf, sg, cg, sh, ch, si, ci, sj, cj;
-            sincos_(x2omi + st.xli - g22, sa, ca);
-            sincos_(st.xli - g22, sb, cb);
-            sincos_(xomi + st.xli - g32, sc, cc);
-            sincos_(-xomi + st.xli - g32, sd, cd);
-            sincos_(x2omi + x2li - g44, se, ce);
-            sincos_(x2li - g44, sf, cf);
-            sincos_(xomi + st.xli - g52, sg, cg);
-            sincos_(-xomi + st.xli - g52, sh, ch);
-            sincos_(xomi + x2li - g54, si, ci);
-            sincos_(-xomi + x2li - g54, sj, cj);
-            xndt = d.d2201 * sa + d.d2211 * sb + d.d3210 * sc + d.d3222 * sd + d.d4410 * se +
-                   d.d4422 * sf + d.d5220 * sg + d.d5232 * sh + d.d5421 * si + d.d5433 * sj;
-            xldot = st.xni + d.xfact;
-            xnddt = d.d2201 * ca + d.d2211 * cb + d.d3210 * cc + d.d3222 * cd + d.d5220 * cg +
-                    d.d5232 * ch +
-                    2.0 * (d.d4410 * ce + d.d4422 * cf + d.d5421 * ci + d.d5433 * cj);
-            xnddt = xnddt * xldot;
+        // rates at the current step, unless the state already has them
+        if (any(st.have == 0.0)) {
+            V xndt, xldot, xnddt;
+            resonance_rates(c, d, resonance, st.atime, st.xli, st.xni, xndt, xldot, xnddt);
+            const auto stale = st.have == 0.0;
+            st.xndt = select(stale, xndt, st.xndt);
+            st.xldot = select(stale, xldot, st.xldot);
+            st.xnddt = select(stale, xnddt, st.xnddt);
+            st.have = splat<V>(1.0);
         }
         // a non-finite t would never arrive: such lanes stop (their results are NaN)
         const V ahead = select(abs_(t) <= 1.7976931348623157e308, abs_(t - st.atime), V{});
         const auto going = ahead >= deep::step;
         if (!any(going)) break;
-        st.xli = select(going, st.xli + xldot * delt + xndt * deep::step2, st.xli);
-        st.xni = select(going, st.xni + xndt * delt + xnddt * deep::step2, st.xni);
+        st.xli = select(going, st.xli + st.xldot * delt + st.xndt * deep::step2, st.xli);
+        st.xni = select(going, st.xni + st.xndt * delt + st.xnddt * deep::step2, st.xni);
         st.atime = select(going, st.atime + delt, st.atime);
+        st.have = select(going, V{}, st.have);
     }
 
     const V ft = t - st.atime;
-    nm = st.xni + xndt * ft + xnddt * ft * ft * 0.5;
-    const V xl = st.xli + xldot * ft + xndt * ft * ft * 0.5;
+    nm = st.xni + st.xndt * ft + st.xnddt * ft * ft * 0.5;
+    const V xl = st.xli + st.xldot * ft + st.xndt * ft * ft * 0.5;
     // the resonance angle is 2M + 2(node) - 2(theta) for half-day orbits (argument of perigee
     // in xomi), M + node + perigee - theta for synchronous ones
     if (resonance == half_day)
@@ -430,10 +450,14 @@ inline void lunar_solar_periodics(const DeepTerms<V>& d, const V& t, V& ep, V& i
     using namespace lanes;
     using deep::twopi;
     // Sun
+    // zf = zm + 2 e sin zm, the body's true anomaly to first order in its eccentricity
     V zm = d.zmos + deep::zns * t;
-    V zf = zm + 2.0 * deep::zes * sin_(zm);
+    V sinzm, coszm;
+    sincos_(zm, sinzm, coszm);
+    V dz = 2.0 * deep::zes * sinzm;
+    V zf = zm + dz;
     V sinzf, coszf;
-    sincos_(zf, sinzf, coszf);
+    sincos_sum_(zf, sinzm, coszm, dz, sinzf, coszf);
     V f2 = 0.5 * sinzf * sinzf - 0.25;
     V f3 = -0.5 * sinzf * coszf;
     const V ses = d.se2 * f2 + d.se3 * f3;
@@ -443,8 +467,10 @@ inline void lunar_solar_periodics(const DeepTerms<V>& d, const V& t, V& ep, V& i
     const V shs = d.sh2 * f2 + d.sh3 * f3;
     // Moon
     zm = d.zmol + deep::znl * t;
-    zf = zm + 2.0 * deep::zel * sin_(zm);
-    sincos_(zf, sinzf, coszf);
+    sincos_(zm, sinzm, coszm);
+    dz = 2.0 * deep::zel * sinzm;
+    zf = zm + dz;
+    sincos_sum_(zf, sinzm, coszm, dz, sinzf, coszf);
     f2 = 0.5 * sinzf * sinzf - 0.25;
     f3 = -0.5 * sinzf * coszf;
     const V sel = d.ee2 * f2 + d.e3 * f3;

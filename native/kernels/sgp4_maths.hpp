@@ -316,19 +316,22 @@ inline V atan2_(const V& y, const V& x) noexcept {
     return detail::copysign_bits(t, y);
 }
 
-/// sin and cos of an angle d that is mostly small: a short series for lanes with |d| <= 1/64
-/// (the truncation, below d^9 / 9!, is under 1e-21), sincos_ for the others. The choice is
-/// made per lane, so that a lane's result never depends on its neighbours.
+/// sin and cos of an angle d that is mostly small: a short series for lanes with |d| <= 1/8
+/// (truncated after d^9 and d^10, leaving less than 1e-18), sincos_ for the others. The choice
+/// is made per lane, so that a lane's result never depends on its neighbours.
 template <Vector V>
 inline void sincos_small_(const V& d, V& s, V& c) noexcept {
     const V d2 = d * d;
-    s = d + d * d2 * (-1.0 / 6.0 + d2 * (1.0 / 120.0 + d2 * (-1.0 / 5040.0)));
-    c = (1.0 - 0.5 * d2) + d2 * d2 * (1.0 / 24.0 + d2 * (-1.0 / 720.0 + d2 * (1.0 / 40320.0)));
-    if (any(abs_(d) > 0.015625)) {
+    s = d + d * d2 *
+                (-1.0 / 6.0 + d2 * (1.0 / 120.0 + d2 * (-1.0 / 5040.0 + d2 * (1.0 / 362880.0))));
+    c = (1.0 - 0.5 * d2) +
+        d2 * d2 *
+            (1.0 / 24.0 + d2 * (-1.0 / 720.0 + d2 * (1.0 / 40320.0 + d2 * (-1.0 / 3628800.0))));
+    if (any(abs_(d) > 0.125)) {
         V sf, cf;
         sincos_(d, sf, cf);
-        s = select(abs_(d) > 0.015625, sf, s);
-        c = select(abs_(d) > 0.015625, cf, c);
+        s = select(abs_(d) > 0.125, sf, s);
+        c = select(abs_(d) > 0.125, cf, c);
     }
 }
 

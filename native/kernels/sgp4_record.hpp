@@ -149,13 +149,16 @@ struct Record {
 
 /// Integrator state of the resonance terms (12 h and 24 h sets), kept between samples so that
 /// a run of times in one direction continues from the last whole step instead of restarting at
-/// the epoch. The model's steps are fixed (720 min from the epoch), so the result does not depend
-/// on it: a zero state always restarts and gives the same bits.
+/// the epoch, and the derivatives there are not evaluated again. The model's steps are fixed
+/// (720 min from the epoch), so the result does not depend on it: a zero state always restarts
+/// and gives the same bits.
 template <class T>
 struct ResonanceState {
     T atime;  ///< minutes since epoch of the last step
     T xli;    ///< resonance angle at atime
     T xni;    ///< mean motion at atime
+    T xndt, xldot, xnddt;  ///< derivatives at atime, valid where `have` is not 0
+    T have;
 };
 
 }  // namespace orbivex::kern::sgp4
