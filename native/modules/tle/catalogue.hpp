@@ -62,20 +62,20 @@ enum class Table { orbital, derived };
     X(parse_line2)
 
 // Properties besides the elements, in the order the types list them, with their docstrings
-// (nullptr: none): X(name, doc), read by <TYPE>_get_<name>. ELEMENTS() stands where the element
+// (nullptr: none): X(type, name, doc), read by <type>_get_<name>. ELEMENTS() stands where the element
 // properties go. ELSET.satno's docstring says "int | str" although its value is always an int.
 #define ORBIVEX_TLE_PROPERTIES(X, ELEMENTS) \
-    X(line1, "TLE.line1: str")              \
-    X(line2, "TLE.line2: str")              \
-    X(satno, "TLE.satno: int | str")        \
-    X(epoch, nullptr)                       \
+    X(TLE, line1, "TLE.line1: str")         \
+    X(TLE, line2, "TLE.line2: str")         \
+    X(TLE, satno, "TLE.satno: int | str")   \
+    X(TLE, epoch, nullptr)                  \
     ELEMENTS()
-#define ORBIVEX_ELSET_PROPERTIES(X, ELEMENTS) \
-    X(size, "ELSET.size: int")                \
-    X(satname, "ELSET.satname: str")          \
-    X(satno, "ELSET.satno: int | str")        \
-    ELEMENTS()                                \
-    X(epoch, nullptr)
+#define ORBIVEX_ELSET_PROPERTIES(X, ELEMENTS)   \
+    X(ELSET, size, "ELSET.size: int")           \
+    X(ELSET, satname, "ELSET.satname: str")     \
+    X(ELSET, satno, "ELSET.satno: int | str")   \
+    ELEMENTS()                                  \
+    X(ELSET, epoch, nullptr)
 
 // The methods of TLE and of ELSET, the same for both, implemented by <TYPE>_<name>:
 //   X(name, parameters, annotations, whether the docstring is the signature line)
@@ -200,7 +200,7 @@ consteval std::array<Property, N - 1 + n_elements> expand_properties(
     return out;
 }
 
-#define ORBIVEX_PROPERTY_ROW(name, doc) Property{#name, doc, -1, -1},
+#define ORBIVEX_PROPERTY_ROW(type, name, doc) Property{#name, doc, -1, -1},
 #define ORBIVEX_ELEMENT_MARKER() Property{nullptr, nullptr, -1, -1},
 inline constexpr auto tle_properties = expand_properties(
     std::array{ORBIVEX_TLE_PROPERTIES(ORBIVEX_PROPERTY_ROW, ORBIVEX_ELEMENT_MARKER)}, Owner::tle);

@@ -240,16 +240,9 @@ PyObject* ELSET_get_array(PyObject* self, void* closure) noexcept {
     return PyArray_View(reinterpret_cast<PyArrayObject*>(stored), nullptr, nullptr);
 }
 
-#define ORBIVEX_GETTER(name, doc) ELSET_get_##name,
-#define ORBIVEX_NOTHING()
-constinit auto ELSET_getset = getset_table(
-    cat::elset_properties,
-    std::to_array<getter>({ORBIVEX_ELSET_PROPERTIES(ORBIVEX_GETTER, ORBIVEX_NOTHING)}),
-    ELSET_get_array, [](std::size_t i) {
-        return const_cast<void*>(static_cast<const void*>(&cat::elements[i]));
-    });
-#undef ORBIVEX_NOTHING
-#undef ORBIVEX_GETTER
+constinit auto ELSET_getset = getset_table(cat::elset_properties,
+                                           ORBIVEX_OWN_GETTERS(ORBIVEX_ELSET_PROPERTIES),
+                                           ELSET_get_array, cat::elements);
 
 // ---- methods ------------------------------------------------------------------------------
 

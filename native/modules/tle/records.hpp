@@ -117,12 +117,13 @@ static_assert(laid_out_in_order(elset_layout, sizeof(RepresentableObject),
 
 // ---- properties ---------------------------------------------------------------------------
 
-/// The getset table of `properties` (with its terminating row): own properties read by
-/// `own[p.own]`, elements by `element` with `closure(i)` for element i.
-template <std::size_t N, std::size_t M, class Closure>
+/// The getset table of `rows` (with its terminating row): own properties read by `own[p.own]`,
+/// element i by `element` with a pointer to `targets[i]` as its closure.
+template <std::size_t N, std::size_t M, class T>
 consteval std::array<PyGetSetDef, N + 1> getset_table(const std::array<cat::Property, N>& rows,
                                                       const std::array<getter, M>& own,
-                                                      getter element, Closure closure) {
+                                                      getter element,
+                                                      const T (&targets)[cat::n_elements]) {
     std::array<PyGetSetDef, N + 1> out{};
     std::size_t n_own = 0;
     for (std::size_t k = 0; k < N; ++k) {
@@ -131,13 +132,20 @@ consteval std::array<PyGetSetDef, N + 1> getset_table(const std::array<cat::Prop
             out[k] = {p.name, own[static_cast<std::size_t>(p.own)], nullptr, p.doc, nullptr};
             ++n_own;
         } else {
+            const T* target = &targets[p.element];
             out[k] = {p.name, element, nullptr, p.doc,
-                      closure(static_cast<std::size_t>(p.element))};
+                      const_cast<void*>(static_cast<const void*>(target))};
         }
     }
     if (n_own != M) throw "one accessor per own property";
     out[N] = {nullptr, nullptr, nullptr, nullptr, nullptr};
     return out;
 }
+
+#define ORBIVEX_GETTER(type, name, doc) type##_get_##name,
+#define ORBIVEX_NO_ELEMENTS()
+/// The own accessors <type>_get_<name> of the properties an ORBIVEX_*_PROPERTIES list declares.
+#define ORBIVEX_OWN_GETTERS(PROPERTIES) \
+    std::to_array<getter>({PROPERTIES(ORBIVEX_GETTER, ORBIVEX_NO_ELEMENTS)})
 
 }  // namespace orbivex::tle

@@ -230,16 +230,9 @@ PyObject* TLE_get_element(PyObject* self, void* closure) noexcept {
     return PyFloat_FromDouble(as_tle(self)->**static_cast<double TLEObject::* const*>(closure));
 }
 
-#define ORBIVEX_GETTER(name, doc) TLE_get_##name,
-#define ORBIVEX_NOTHING()
-constinit auto TLE_getset = getset_table(
-    cat::tle_properties,
-    std::to_array<getter>({ORBIVEX_TLE_PROPERTIES(ORBIVEX_GETTER, ORBIVEX_NOTHING)}),
-    TLE_get_element, [](std::size_t i) {
-        return const_cast<void*>(static_cast<const void*>(&element_fields[i]));
-    });
-#undef ORBIVEX_NOTHING
-#undef ORBIVEX_GETTER
+constinit auto TLE_getset = getset_table(cat::tle_properties,
+                                         ORBIVEX_OWN_GETTERS(ORBIVEX_TLE_PROPERTIES),
+                                         TLE_get_element, element_fields);
 
 PyType_Slot TLE_slots[] = {
     // Only the signature, for __text_signature__: the class itself has no docstring.
