@@ -62,8 +62,8 @@ enum class Table { orbital, derived };
     X(parse_line2)
 
 // Properties besides the elements, in the order the types list them, with their docstrings
-// (nullptr: none): X(type, name, doc), read by <type>_get_<name>. ELEMENTS() stands where the element
-// properties go. ELSET.satno's docstring says "int | str" although its value is always an int.
+// (nullptr: none): X(type, name, doc), read by <type>_get_<name>. ELEMENTS() stands where the
+// element properties go. ELSET.satno's docstring says "int | str", though its value is an int.
 #define ORBIVEX_TLE_PROPERTIES(X, ELEMENTS) \
     X(TLE, line1, "TLE.line1: str")         \
     X(TLE, line2, "TLE.line2: str")         \
@@ -79,7 +79,7 @@ enum class Table { orbital, derived };
 
 // The methods of TLE and of ELSET, the same for both, implemented by <TYPE>_<name>:
 //   X(name, parameters, annotations, whether the docstring is the signature line)
-// The pickling refusals have no docstring, as Python's own refusals have none.
+// The pickling refusals carry no docstring.
 #define ORBIVEX_TLE_METHODS(X)                  \
     X(_get_header, no_args, returns_str, true)  \
     X(_get_body, no_args, returns_str, true)    \
