@@ -27,8 +27,20 @@ JD = (2433281.5 + 25123.0, 0.4567)  # the sets' epoch
 
 def raw_loops(workdir):
     lib = Path(workdir) / "sgp4_loop.so"
-    cmd = ["c++", "-std=c++20", "-O2", "-ffp-contract=off", "-fno-fast-math", "-shared", "-fPIC",
-           "-I", str(HERE.parent / "native"), str(HERE / "sgp4_loop.cpp"), "-o", str(lib)]
+    cmd = [
+        "c++",
+        "-std=c++20",
+        "-O2",
+        "-ffp-contract=off",
+        "-fno-fast-math",
+        "-shared",
+        "-fPIC",
+        "-I",
+        str(HERE.parent / "native"),
+        str(HERE / "sgp4_loop.cpp"),
+        "-o",
+        str(lib),
+    ]
     subprocess.run(cmd, check=True)
     dll = ctypes.CDLL(str(lib))
     dll.loop_record_size.restype = I64
@@ -48,13 +60,24 @@ def element_sets(n, seed=3):
     for i in range(n):
         argp, mo, node = rng.uniform(0, 2 * math.pi, 3)
         if i < 0.8 * n:
-            rows[i] = [rng.uniform(1e-5, 5e-4), 0, 0, rng.uniform(0, 0.02), argp,
-                       rng.uniform(0.3, 1.9), mo, rng.uniform(12, 15.8) * rpm, node]
+            rows[i] = [
+                rng.uniform(1e-5, 5e-4),
+                0,
+                0,
+                rng.uniform(0, 0.02),
+                argp,
+                rng.uniform(0.3, 1.9),
+                mo,
+                rng.uniform(12, 15.8) * rpm,
+                node,
+            ]
             continue
-        e, inc, revs = [(rng.uniform(0, 0.01), rng.uniform(0, 0.2), rng.uniform(0.98, 1.02)),
-                        (rng.uniform(0.6, 0.74), 1.1, rng.uniform(2.0, 2.01)),
-                        (rng.uniform(0, 0.02), 0.96, rng.uniform(2.0, 2.01)),
-                        (rng.uniform(0.7, 0.75), rng.uniform(0.05, 0.5), rng.uniform(2.2, 2.4))][i % 4]
+        e, inc, revs = [
+            (rng.uniform(0, 0.01), rng.uniform(0, 0.2), rng.uniform(0.98, 1.02)),
+            (rng.uniform(0.6, 0.74), 1.1, rng.uniform(2.0, 2.01)),
+            (rng.uniform(0, 0.02), 0.96, rng.uniform(2.0, 2.01)),
+            (rng.uniform(0.7, 0.75), rng.uniform(0.05, 0.5), rng.uniform(2.2, 2.4)),
+        ][i % 4]
         rows[i] = [1e-4, 0, 0, e, argp, inc, mo, revs * rpm, node]
     return rows
 
@@ -87,8 +110,9 @@ def main():
         def ours(rows):
             recs = np.zeros((len(rows), size), np.uint8)
             rows = np.ascontiguousarray(rows)
-            return recs, lambda: dll.loop_init(len(rows), JD[0], JD[1], rows.ctypes.data,
-                                               recs.ctypes.data)
+            return recs, lambda: dll.loop_init(
+                len(rows), JD[0], JD[1], rows.ctypes.data, recs.ctypes.data
+            )
 
         def theirs(rows):
             sats = []
@@ -109,36 +133,59 @@ def main():
             minutes = (jd - sats[0].jdsatepoch) * 1440.0 + (fr - sats[0].jdsatepochF) * 1440.0
             r, v = np.empty((n, nt, 3)), np.empty((n, nt, 3))
             status = np.empty((n, nt), np.uint8)
-            args = (n, recs.ctypes.data, nt, minutes.ctypes.data, r.ctypes.data, v.ctypes.data,
-                    status.ctypes.data)
-            rates = {"SatrecArray.sgp4": n * nt / best_time(lambda: array.sgp4(jd, fr), repeat),
-                     "one-lane loop": n * nt / best_time(lambda: dll.loop_scalar(*args), repeat)}
+            args = (
+                n,
+                recs.ctypes.data,
+                nt,
+                minutes.ctypes.data,
+                r.ctypes.data,
+                v.ctypes.data,
+                status.ctypes.data,
+            )
+            rates = {
+                "SatrecArray.sgp4": n * nt / best_time(lambda: array.sgp4(jd, fr), repeat),
+                "one-lane loop": n * nt / best_time(lambda: dll.loop_scalar(*args), repeat),
+            }
             for isa in range(1, dll.loop_best_isa() + 1):
-                rates[f"batch over times, {ISAS[isa]}"] = n * nt / best_time(
-                    lambda isa=isa: dll.loop_grid_times(*args, isa), repeat)
+                rates[f"batch over times, {ISAS[isa]}"] = (
+                    n * nt / best_time(lambda isa=isa: dll.loop_grid_times(*args, isa), repeat)
+                )
             if n > 1:
                 best = dll.loop_best_isa()
-                rates[f"batch over sets, {ISAS[best]}"] = n * nt / best_time(
-                    lambda: dll.loop_grid_sets(*args, best), repeat)
+                rates[f"batch over sets, {ISAS[best]}"] = (
+                    n * nt / best_time(lambda: dll.loop_grid_sets(*args, best), repeat)
+                )
             print(f"\n{label}: propagations per second on one thread")
             base = rates["SatrecArray.sgp4"]
             for name, rate in rates.items():
                 print(f"  {name:28s} {rate / 1e6:8.2f} M/s  {rate / base:6.1f}x")
 
         rows = element_sets(10_000)
-        grid_case("10^4 sets (80 % near-Earth) x 10^3 times", rows,
-                  np.linspace(0.0, 1440.0, 1000, endpoint=False), repeat=3)
-        grid_case("1 near-Earth set x 10^6 times", rows[:1],
-                  np.linspace(-1440.0, 1440.0, 1_000_000), repeat=5)
+        grid_case(
+            "10^4 sets (80 % near-Earth) x 10^3 times",
+            rows,
+            np.linspace(0.0, 1440.0, 1000, endpoint=False),
+            repeat=3,
+        )
+        grid_case(
+            "1 near-Earth set x 10^6 times",
+            rows[:1],
+            np.linspace(-1440.0, 1440.0, 1_000_000),
+            repeat=5,
+        )
 
         _, init = ours(rows)
         t_ours = best_time(init, 7) / len(rows)
         t_theirs = best_time(lambda: theirs(rows), 3) / len(rows)
         print("\ninitialisation per set (10^4 sets)")
-        print(f"  ours                         {t_ours * 1e6:8.3f} us  (10^4 sets: "
-              f"{t_ours * 1e4 * 1e3:.2f} ms)")
-        print(f"  python-sgp4 Satrec.sgp4init  {t_theirs * 1e6:8.3f} us  (from Python, one call "
-              "per set)")
+        print(
+            f"  ours                         {t_ours * 1e6:8.3f} us  (10^4 sets: "
+            f"{t_ours * 1e4 * 1e3:.2f} ms)"
+        )
+        print(
+            f"  python-sgp4 Satrec.sgp4init  {t_theirs * 1e6:8.3f} us  (from Python, one call "
+            "per set)"
+        )
     return 0
 
 

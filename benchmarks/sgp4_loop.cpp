@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kernels/sgp4_batch.hpp"
+#include "kernels/sgp4_init.hpp"
 
 namespace {
 
@@ -31,13 +32,14 @@ std::int64_t loop_init(std::int64_t n, double jd_whole, double jd_frac, const do
 }
 
 /// The one-lane model over a grid (sets outer, times inner), r and v as (n, nt, 3).
-void loop_scalar(std::int64_t n, const k::Record* recs, std::int64_t nt, const double* t,
-                 double* r, double* v, std::uint8_t* status) {
+void loop_scalar(std::int64_t n, const k::Record* recs, std::int64_t nt, const double* t, double* r,
+                 double* v, std::uint8_t* status) {
     for (std::int64_t i = 0; i < n; ++i) {
         k::ResonanceState<double> state{};
         for (std::int64_t j = 0; j < nt; ++j) {
             const std::int64_t o = i * nt + j;
-            status[o] = static_cast<std::uint8_t>(k::propagate(recs[i], t[j], r + 3 * o, v + 3 * o, &state));
+            status[o] = static_cast<std::uint8_t>(
+                k::propagate(recs[i], t[j], r + 3 * o, v + 3 * o, &state));
         }
     }
 }
@@ -46,8 +48,8 @@ void loop_scalar(std::int64_t n, const k::Record* recs, std::int64_t nt, const d
 void loop_grid_times(std::int64_t n, const k::Record* recs, std::int64_t nt, const double* t,
                      double* r, double* v, std::uint8_t* status, int isa) {
     const k::Output out{r, v, status, 3 * nt, 3, nt, 1, 1.0};
-    k::propagate_grid_times(recs, 0, static_cast<std::size_t>(n), t, 0, static_cast<std::size_t>(nt),
-                            out, static_cast<k::Isa>(isa));
+    k::propagate_grid_times(recs, 0, static_cast<std::size_t>(n), t, 0,
+                            static_cast<std::size_t>(nt), out, static_cast<k::Isa>(isa));
 }
 
 /// The batch grid, lanes over sets (structure of arrays by family, laid out here and counted

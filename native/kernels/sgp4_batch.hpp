@@ -111,7 +111,8 @@ struct Job {
 };
 
 template <class V>
-inline void splat_terms(const Record& rec, double scale, NearTerms<V>& c, DeepTerms<V>& d) noexcept {
+inline void splat_terms(const Record& rec, double scale, NearTerms<V>& c,
+                        DeepTerms<V>& d) noexcept {
     using lanes::splat;
 #define ORBIVEX_SGP4_SPLAT_NEAR(name) c.name = splat<V>(rec.near.name);
 #define ORBIVEX_SGP4_SPLAT_DEEP(name) d.name = splat<V>(rec.deep.name);
@@ -197,10 +198,12 @@ inline void run(const Job& job) noexcept {
             }
             n = static_cast<int>(job.t_end - inner < static_cast<std::size_t>(W) ? job.t_end - inner
                                                                                  : W);
-            for (int l = 0; l < W; ++l) t[l] = job.t[inner + static_cast<std::size_t>(l < n ? l : n - 1)];
+            for (int l = 0; l < W; ++l)
+                t[l] = job.t[inner + static_cast<std::size_t>(l < n ? l : n - 1)];
         } else {
             const SoaBlock& b = *job.block;
-            n = static_cast<int>(job.end - outer < static_cast<std::size_t>(W) ? job.end - outer : W);
+            n = static_cast<int>(job.end - outer < static_cast<std::size_t>(W) ? job.end - outer
+                                                                               : W);
             if (fresh) {
                 load_terms(b, outer, scale, c, d);
                 st = ResonanceState<V>{};
@@ -219,7 +222,8 @@ inline void run(const Job& job) noexcept {
                                     : propagate_lanes<V, false>(c, d, 0, drag, t, st, r, v);
 
         if (by_time) {
-            for (int l = 0; l < n; ++l) store(job.out, outer, inner + static_cast<std::size_t>(l), l, r, v, status);
+            for (int l = 0; l < n; ++l)
+                store(job.out, outer, inner + static_cast<std::size_t>(l), l, r, v, status);
             inner += static_cast<std::size_t>(n);
             if (inner >= job.t_end) {
                 inner = job.t_begin;
@@ -230,7 +234,8 @@ inline void run(const Job& job) noexcept {
             const SoaBlock& b = *job.block;
             const bool paired = job.kind == Job::paired;
             for (int l = 0; l < n; ++l)
-                store(job.out, static_cast<std::size_t>(b.index[outer + static_cast<std::size_t>(l)]),
+                store(job.out,
+                      static_cast<std::size_t>(b.index[outer + static_cast<std::size_t>(l)]),
                       paired ? 0 : inner, l, r, v, status);
             if (!paired) ++inner;
             if (paired || inner >= job.t_end) {
@@ -244,7 +249,9 @@ inline void run(const Job& job) noexcept {
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define ORBIVEX_SGP4_X86 1
-[[gnu::target("avx512f"), gnu::flatten]] inline void run_avx512(const Job& job) noexcept { run<8>(job); }
+[[gnu::target("avx512f"), gnu::flatten]] inline void run_avx512(const Job& job) noexcept {
+    run<8>(job);
+}
 [[gnu::target("avx2"), gnu::flatten]] inline void run_avx2(const Job& job) noexcept { run<4>(job); }
 #endif
 [[gnu::flatten]] inline void run_generic(const Job& job) noexcept { run<2>(job); }
@@ -304,7 +311,8 @@ inline void propagate_grid_sets(const SoaBlock& block, std::size_t p_begin, std:
 /// Lanes [p_begin, p_end) of `block`, each at its own time t[block.index[p]], written at row
 /// block.index[p] (column 0) of `out`.
 inline void propagate_paired(const SoaBlock& block, std::size_t p_begin, std::size_t p_end,
-                             const double* t, const Output& out, Isa isa = Isa::automatic) noexcept {
+                             const double* t, const Output& out,
+                             Isa isa = Isa::automatic) noexcept {
     batch::Job job{batch::Job::paired, nullptr, &block, p_begin, p_end, t, 0, 0, out};
     batch::dispatch(job, isa);
 }

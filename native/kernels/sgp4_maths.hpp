@@ -138,8 +138,8 @@ namespace detail {
 
 // pi/2 and 2 pi split into two 30-bit heads and a tail (Cody and Waite): n * head is exact for
 // |n| < 2^23, so the reduction keeps full precision up to |x| of about 1e7 rad.
-inline constexpr double pio2_1 = 1.570796325802803;       // 0x1.921fb54000000p+0
-inline constexpr double pio2_2 = 9.920935791635221e-10;   // 0x1.10b4611800000p-30
+inline constexpr double pio2_1 = 1.570796325802803;      // 0x1.921fb54000000p+0
+inline constexpr double pio2_2 = 9.920935791635221e-10;  // 0x1.10b4611800000p-30
 inline constexpr double pio2_3 = 5.170182981794105e-19;
 inline constexpr double twopi_1 = 6.283185303211212;
 inline constexpr double twopi_2 = 3.9683743166540886e-09;
@@ -152,7 +152,9 @@ inline constexpr double reduction_limit = 1.0e7;
 inline constexpr double round_magic = 6755399441055744.0;
 
 template <class V>
-inline V rint(const V& x) noexcept { return (x + round_magic) - round_magic; }
+inline V rint(const V& x) noexcept {
+    return (x + round_magic) - round_magic;
+}
 
 template <class V>
 inline V copysign_bits(const V& mag, const V& sgn) noexcept {
@@ -201,16 +203,15 @@ inline void sincos_bounded_(const V& x, V& s, V& c) noexcept {
     const V n = big - round_magic;
     const V r = ((x - n * pio2_1) - n * pio2_2) - n * pio2_3;
     const V r2 = r * r;
-    const V ps =
-        r + r * r2 *
-                (-1.6666666666666666e-01 +
-                 r2 * (8.333333333333333e-03 +
-                       r2 * (-1.984126984126984e-04 +
-                             r2 * (2.7557319223985893e-06 +
-                                   r2 * (-2.505210838544172e-08 +
-                                         r2 * (1.6059043836821613e-10 +
-                                               r2 * (-7.647163731819816e-13 +
-                                                     r2 * 2.8114572543455206e-15)))))));
+    const V ps = r + r * r2 *
+                         (-1.6666666666666666e-01 +
+                          r2 * (8.333333333333333e-03 +
+                                r2 * (-1.984126984126984e-04 +
+                                      r2 * (2.7557319223985893e-06 +
+                                            r2 * (-2.505210838544172e-08 +
+                                                  r2 * (1.6059043836821613e-10 +
+                                                        r2 * (-7.647163731819816e-13 +
+                                                              r2 * 2.8114572543455206e-15)))))));
     const V pc =
         (1.0 - 0.5 * r2) +
         r2 * r2 *
@@ -218,9 +219,8 @@ inline void sincos_bounded_(const V& x, V& s, V& c) noexcept {
              r2 * (-1.388888888888889e-03 +
                    r2 * (2.48015873015873e-05 +
                          r2 * (-2.755731922398589e-07 +
-                               r2 * (2.08767569878681e-09 +
-                                     r2 * (-1.1470745597729725e-11 +
-                                           r2 * 4.779477332387385e-14))))));
+                               r2 * (2.08767569878681e-09 + r2 * (-1.1470745597729725e-11 +
+                                                                  r2 * 4.779477332387385e-14))))));
     const B q = (B)big;
     const auto odd = (q & 1) != 0;
     const V sv = select(odd, pc, ps);
@@ -322,8 +322,8 @@ inline V atan2_(const V& y, const V& x) noexcept {
 template <Vector V>
 inline void sincos_small_(const V& d, V& s, V& c) noexcept {
     const V d2 = d * d;
-    s = d + d * d2 *
-                (-1.0 / 6.0 + d2 * (1.0 / 120.0 + d2 * (-1.0 / 5040.0 + d2 * (1.0 / 362880.0))));
+    s = d +
+        d * d2 * (-1.0 / 6.0 + d2 * (1.0 / 120.0 + d2 * (-1.0 / 5040.0 + d2 * (1.0 / 362880.0))));
     c = (1.0 - 0.5 * d2) +
         d2 * d2 *
             (1.0 / 24.0 + d2 * (-1.0 / 720.0 + d2 * (1.0 / 40320.0 + d2 * (-1.0 / 3628800.0))));

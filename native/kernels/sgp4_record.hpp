@@ -133,18 +133,18 @@ enum Resonance : std::uint8_t { no_resonance = 0, synchronous = 1, half_day = 2 
 /// An initialised element set: everything propagation needs, computed once. Plain data.
 struct Record {
     NearTerms<double> near;
-    DeepTerms<double> deep;  ///< zero for near-Earth sets except gsto
-    double epoch;            ///< days since 1949 December 31 00:00 UT
-    double a;                ///< semi-major axis from the Brouwer mean motion, earth radii
-    double alta, altp;       ///< apogee and perigee heights, earth radii
-    double no_kozai;         ///< mean motion as given, rad/min
-    double bstar;            ///< 1/earth radii
-    std::uint8_t deep_space; ///< 1: period of 225 min or more, the SDP4 branch
-    std::uint8_t simple;     ///< 1: the simplified drag expressions (perigee < 220 km or deep)
-    std::uint8_t resonance;  ///< a Resonance, for deep-space sets
+    DeepTerms<double> deep;   ///< zero for near-Earth sets except gsto
+    double epoch;             ///< days since 1949 December 31 00:00 UT
+    double a;                 ///< semi-major axis from the Brouwer mean motion, earth radii
+    double alta, altp;        ///< apogee and perigee heights, earth radii
+    double no_kozai;          ///< mean motion as given, rad/min
+    double bstar;             ///< 1/earth radii
+    std::uint8_t deep_space;  ///< 1: period of 225 min or more, the SDP4 branch
+    std::uint8_t simple;      ///< 1: the simplified drag expressions (perigee < 220 km or deep)
+    std::uint8_t resonance;   ///< a Resonance, for deep-space sets
     Gravity gravity;
     Mode mode;
-    int status;              ///< status of the propagation to the epoch done by the initialisation
+    int status;  ///< status of the propagation to the epoch done by the initialisation
 };
 
 /// Integrator state of the resonance terms (12 h and 24 h sets), kept between samples so that
@@ -154,9 +154,9 @@ struct Record {
 /// and gives the same bits.
 template <class T>
 struct ResonanceState {
-    T atime;  ///< minutes since epoch of the last step
-    T xli;    ///< resonance angle at atime
-    T xni;    ///< mean motion at atime
+    T atime;               ///< minutes since epoch of the last step
+    T xli;                 ///< resonance angle at atime
+    T xni;                 ///< mean motion at atime
     T xndt, xldot, xnddt;  ///< derivatives at atime, valid where `have` is not 0
     T have;
 };

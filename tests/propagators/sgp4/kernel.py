@@ -9,8 +9,16 @@ import numpy as np
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parents[2]
-FLAGS = ["-std=c++20", "-O2", "-ffp-contract=off", "-fno-fast-math", "-Wall", "-Wextra",
-         "-shared", "-fPIC"]
+FLAGS = [
+    "-std=c++20",
+    "-O2",
+    "-ffp-contract=off",
+    "-fno-fast-math",
+    "-Wall",
+    "-Wextra",
+    "-shared",
+    "-fPIC",
+]
 
 GRAVITY = {"wgs72old": 0, "wgs72": 1, "wgs84": 2}
 ISA = {"generic": 1, "avx2": 2, "avx512": 3}
@@ -20,8 +28,10 @@ P, I64, I32, F64 = ctypes.c_void_p, ctypes.c_int64, ctypes.c_int32, ctypes.c_dou
 
 
 def build(out: Path) -> Path:
-    subprocess.run(["c++", *FLAGS, "-I", str(ROOT / "native"), str(HERE / "shim.cpp"),
-                    "-o", str(out)], check=True)
+    subprocess.run(
+        ["c++", *FLAGS, "-I", str(ROOT / "native"), str(HERE / "shim.cpp"), "-o", str(out)],
+        check=True,
+    )
     return out
 
 
@@ -33,15 +43,19 @@ class Kernel:
     def __init__(self, path):
         lib = self.lib = ctypes.CDLL(str(path))
         for name, res, args in (
-                ("sgp4_record_size", I64, []),
-                ("sgp4_best_isa", ctypes.c_int, []),
-                ("sgp4_init", None, [I64, P, P, ctypes.c_int, ctypes.c_char, P, P]),
-                ("sgp4_scalar", None, [I64, P, I64, P, P, P, P, ctypes.c_int]),
-                ("sgp4_grid_times", None, [P, I64, I64, P, I64, I64, P, P, P, I64, I64, I64, I64,
-                                           F64, ctypes.c_int]),
-                ("sgp4_grid_sets", None, [I64, P, I64, P, P, P, P, I64, ctypes.c_int]),
-                ("sgp4_paired", None, [I64, P, P, P, P, P, ctypes.c_int]),
-                ("sgp4_record_info", None, [P, P])):
+            ("sgp4_record_size", I64, []),
+            ("sgp4_best_isa", ctypes.c_int, []),
+            ("sgp4_init", None, [I64, P, P, ctypes.c_int, ctypes.c_char, P, P]),
+            ("sgp4_scalar", None, [I64, P, I64, P, P, P, P, ctypes.c_int]),
+            (
+                "sgp4_grid_times",
+                None,
+                [P, I64, I64, P, I64, I64, P, P, P, I64, I64, I64, I64, F64, ctypes.c_int],
+            ),
+            ("sgp4_grid_sets", None, [I64, P, I64, P, P, P, P, I64, ctypes.c_int]),
+            ("sgp4_paired", None, [I64, P, P, P, P, P, ctypes.c_int]),
+            ("sgp4_record_info", None, [P, P]),
+        ):
             fn = getattr(lib, name)
             fn.restype, fn.argtypes = res, args
         self.record_size = lib.sgp4_record_size()
@@ -55,8 +69,7 @@ class Kernel:
         n = len(el)
         recs = np.zeros((n, self.record_size), np.uint8)
         status = np.zeros(n, np.int32)
-        self.lib.sgp4_init(n, _p(jd), _p(el), GRAVITY[gravity], mode.encode(), _p(recs),
-                           _p(status))
+        self.lib.sgp4_init(n, _p(jd), _p(el), GRAVITY[gravity], mode.encode(), _p(recs), _p(status))
         return recs, status
 
     def info(self, rec):
@@ -73,8 +86,9 @@ class Kernel:
         self.lib.sgp4_scalar(n, _p(recs), nt, _p(t), _p(r), _p(v), _p(status), int(carry))
         return r, v, status
 
-    def grid_times(self, recs, t, isa, *, sets=None, times=None, time_major=False, scale=1.0,
-                   out=None):
+    def grid_times(
+        self, recs, t, isa, *, sets=None, times=None, time_major=False, scale=1.0, out=None
+    ):
         """propagate_grid_times over sets [s0, s1) and times [t0, t1): into fresh or given
         arrays of shape (n, nt, 3) and (n, nt), or (nt, n, 3) and (nt, n) if time_major."""
         t = np.ascontiguousarray(t, dtype=np.float64)
@@ -83,15 +97,19 @@ class Kernel:
         t0, t1 = times or (0, nt)
         if out is None:
             shape = (nt, n) if time_major else (n, nt)
-            out = (np.full(shape + (3,), -1.0), np.full(shape + (3,), -1.0),
-                   np.full(shape, 255, np.uint8))
+            out = (
+                np.full(shape + (3,), -1.0),
+                np.full(shape + (3,), -1.0),
+                np.full(shape, 255, np.uint8),
+            )
         r, v, status = out
         if time_major:
             strides = (3, 3 * n, 1, n)
         else:
             strides = (3 * nt, 3, nt, 1)
-        self.lib.sgp4_grid_times(_p(recs), s0, s1, _p(t), t0, t1, _p(r), _p(v), _p(status),
-                                 *strides, scale, ISA[isa])
+        self.lib.sgp4_grid_times(
+            _p(recs), s0, s1, _p(t), t0, t1, _p(r), _p(v), _p(status), *strides, scale, ISA[isa]
+        )
         return r, v, status
 
     def grid_sets(self, recs, t, isa, chunk=64):

@@ -12,8 +12,15 @@ JD_1950 = 2433281.5
 EPOCH = (JD_1950 + 25123.0, 0.4567)
 MM, UM_S = 1e-6, 1e-9  # 1 mm in km, 1 um/s in km/s
 
-KINDS = ("near", "near-eccentric", "24h", "12h-resonant", "12h-circular", "deep-eccentric",
-         "deep-low-inclination")
+KINDS = (
+    "near",
+    "near-eccentric",
+    "24h",
+    "12h-resonant",
+    "12h-circular",
+    "deep-eccentric",
+    "deep-low-inclination",
+)
 
 
 def rev_per_day(n):
@@ -96,9 +103,20 @@ def verification_cases(sgp4_package):
 
 def elements_of(sat):
     """Epoch (jd_whole, jd_frac) and element row of a python-sgp4 record."""
-    return ((sat.jdsatepoch, sat.jdsatepochF),
-            [sat.bstar, sat.ndot, sat.nddot, sat.ecco, sat.argpo, sat.inclo, sat.mo,
-             sat.no_kozai, sat.nodeo])
+    return (
+        (sat.jdsatepoch, sat.jdsatepochF),
+        [
+            sat.bstar,
+            sat.ndot,
+            sat.nddot,
+            sat.ecco,
+            sat.argpo,
+            sat.inclo,
+            sat.mo,
+            sat.no_kozai,
+            sat.nodeo,
+        ],
+    )
 
 
 # Faster than escape at the Earth's surface: no bound orbit gets there. The model does, just
@@ -118,8 +136,10 @@ def compare(got, ref):
     status = np.asarray(status).astype(int)
     if (status != ref_status).any():
         where = np.argwhere(status != ref_status)
-        problems.append(f"{len(where)} statuses differ, first at {tuple(where[0])}: "
-                        f"{status[tuple(where[0])]} != {ref_status[tuple(where[0])]}")
+        problems.append(
+            f"{len(where)} statuses differ, first at {tuple(where[0])}: "
+            f"{status[tuple(where[0])]} != {ref_status[tuple(where[0])]}"
+        )
     failed = ref_status != 0
     if not np.isnan(r[failed]).all() or not np.isnan(v[failed]).all():
         problems.append("a failed sample is not NaN")

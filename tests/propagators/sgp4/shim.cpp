@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "kernels/sgp4_batch.hpp"
+#include "kernels/sgp4_init.hpp"
 
 namespace k = orbivex::kern::sgp4;
 
@@ -15,12 +16,14 @@ struct Blocks {
     std::vector<k::SoaBlock> blocks;
 
     Blocks(const k::Record* recs, std::int64_t n) {
-        for (std::int64_t i = 0; i < n; ++i) index[static_cast<int>(k::family(recs[i]))].push_back(i);
+        for (std::int64_t i = 0; i < n; ++i)
+            index[static_cast<int>(k::family(recs[i]))].push_back(i);
         for (int f = 0; f < 4; ++f) {
             if (index[f].empty()) continue;
             const auto fam = static_cast<k::Family>(f);
             data[f].resize(k::soa_doubles(fam, index[f].size()));
-            blocks.push_back(k::soa_fill(fam, recs, index[f].data(), index[f].size(), data[f].data()));
+            blocks.push_back(
+                k::soa_fill(fam, recs, index[f].data(), index[f].size(), data[f].data()));
         }
     }
 };
@@ -46,8 +49,8 @@ void sgp4_init(std::int64_t n, const double* jd, const double* el, int gravity, 
 
 /// The one-lane model: set i at times t[j], into r, v of shape (n, nt, 3); `carry` keeps the
 /// resonance integrator from one time to the next.
-void sgp4_scalar(std::int64_t n, const k::Record* recs, std::int64_t nt, const double* t,
-                 double* r, double* v, std::int32_t* status, int carry) {
+void sgp4_scalar(std::int64_t n, const k::Record* recs, std::int64_t nt, const double* t, double* r,
+                 double* v, std::int32_t* status, int carry) {
     for (std::int64_t i = 0; i < n; ++i) {
         k::ResonanceState<double> state{};
         for (std::int64_t j = 0; j < nt; ++j) {
@@ -76,8 +79,9 @@ void sgp4_grid_sets(std::int64_t n, const k::Record* recs, std::int64_t nt, cons
     const k::Output out{r, v, status, 3 * nt, 3, nt, 1, 1.0};
     for (const k::SoaBlock& block : b.blocks)
         for (std::size_t p = 0; p < block.count; p += static_cast<std::size_t>(chunk))
-            k::propagate_grid_sets(block, p, std::min(block.count, p + static_cast<std::size_t>(chunk)),
-                                   t, 0, static_cast<std::size_t>(nt), out, static_cast<k::Isa>(isa));
+            k::propagate_grid_sets(block, p,
+                                   std::min(block.count, p + static_cast<std::size_t>(chunk)), t, 0,
+                                   static_cast<std::size_t>(nt), out, static_cast<k::Isa>(isa));
 }
 
 /// propagate_paired: set i at t[i], into r, v of shape (n, 3).

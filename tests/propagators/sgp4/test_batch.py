@@ -158,10 +158,16 @@ def test_edge_sets(kernel, api, name, ecco, inclo, no_kozai, bstar):
     assert init_status[0] == sat.error
     assert (kernel.info(rec)["family"] != "near") == (sat.method == "d")
     ref = [sat.sgp4_tsince(t) for t in EDGE_MINUTES]
-    ref = (np.array([x[0] for x in ref]), np.array([x[1] for x in ref]),
-           np.array([x[2] for x in ref]))
+    ref = (
+        np.array([x[0] for x in ref]),
+        np.array([x[1] for x in ref]),
+        np.array([x[2] for x in ref]),
+    )
     best = kernel.isas[-1]
-    for got in (kernel.scalar(rec, EDGE_MINUTES), kernel.grid_times(rec, EDGE_MINUTES, best),
-                kernel.grid_sets(rec, EDGE_MINUTES, best)):
+    for got in (
+        kernel.scalar(rec, EDGE_MINUTES),
+        kernel.grid_times(rec, EDGE_MINUTES, best),
+        kernel.grid_sets(rec, EDGE_MINUTES, best),
+    ):
         dr, dv, problems, _ = compare(tuple(a[0] for a in got), ref)
         assert not problems and dr <= 1.0 and dv <= 1.0, (problems, dr, dv)

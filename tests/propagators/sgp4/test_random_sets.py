@@ -16,8 +16,11 @@ SETS = int(os.environ.get("ORBIVEX_SGP4_SETS", "1000"))
 MINUTES = np.linspace(-1440.0, 1440.0, 2881)
 CASES = [("wgs72", "i", SETS, 1)] + [
     (g, m, max(SETS // 4, 16), seed)
-    for seed, (g, m) in enumerate([("wgs72", "a"), ("wgs72old", "i"), ("wgs72old", "a"),
-                                   ("wgs84", "i"), ("wgs84", "a")], start=2)]
+    for seed, (g, m) in enumerate(
+        [("wgs72", "a"), ("wgs72old", "i"), ("wgs72old", "a"), ("wgs84", "i"), ("wgs84", "a")],
+        start=2,
+    )
+]
 CHUNK = 250  # sets per comparison, to bound memory
 
 
@@ -39,8 +42,9 @@ def test_random_sets(kernel, api, gravity, mode, count, seed):
     for start in range(0, count, CHUNK):
         part = slice(start, start + CHUNK)
         minutes, e, r, v, init_errors = reference_grid(api, rows[part], MINUTES, gravity, mode)
-        recs, init_status = kernel.init(np.tile(EPOCH, (len(rows[part]), 1)), rows[part],
-                                        gravity, mode)
+        recs, init_status = kernel.init(
+            np.tile(EPOCH, (len(rows[part]), 1)), rows[part], gravity, mode
+        )
         np.testing.assert_array_equal(init_status, init_errors)
         failures += int((e != 0).sum())
         for name, run in paths.items():
@@ -49,14 +53,17 @@ def test_random_sets(kernel, api, gravity, mode, count, seed):
                 sel = kinds[part] == kind
                 if not sel.any():
                     continue
-                dr, dv, problems, runaway = compare(tuple(a[sel] for a in got),
-                                                    (e[sel], r[sel], v[sel]))
+                dr, dv, problems, runaway = compare(
+                    tuple(a[sel] for a in got), (e[sel], r[sel], v[sel])
+                )
                 assert not problems, (name, kind, problems)
                 runaways += runaway if name == "scalar" else 0
                 w = worst[name, kind]
                 worst[name, kind] = (max(w[0], dr), max(w[1], dv))
-    print(f"\n{count} random sets, {gravity} {mode}: {failures} failed samples, {runaways} "
-          "runaway ones; largest |dr| mm / |dv| um/s:")
+    print(
+        f"\n{count} random sets, {gravity} {mode}: {failures} failed samples, {runaways} "
+        "runaway ones; largest |dr| mm / |dv| um/s:"
+    )
     for (name, kind), (dr, dv) in worst.items():
         print(f"  {name:14s} {kind:22s} {dr:9.2e} {dv:9.2e}")
     assert all(dr <= 1.0 and dv <= 1.0 for dr, dv in worst.values()), worst
@@ -75,8 +82,11 @@ def test_paired(kernel, api):
         sat = api.Satrec()
         sat.sgp4init(api.WGS72, "i", 0, epoch, *row)
         ref.append(sat.sgp4_tsince(tj))
-    ref = (np.array([x[0] for x in ref]), np.array([x[1] for x in ref]),
-           np.array([x[2] for x in ref]))
+    ref = (
+        np.array([x[0] for x in ref]),
+        np.array([x[1] for x in ref]),
+        np.array([x[2] for x in ref]),
+    )
     for isa in kernel.isas:
         dr, dv, problems, _ = compare(kernel.paired(recs, t, isa), ref)
         assert not problems and dr <= 1.0 and dv <= 1.0, (isa, dr, dv, problems)

@@ -7,6 +7,7 @@ import pytest
 
 from .sets import compare, elements_of, verification_cases
 
+
 def _paths(kernel):
     """Every way of propagating one set at its times: name -> f(record, minutes)."""
     best = kernel.isas[-1]
@@ -15,6 +16,7 @@ def _paths(kernel):
         def f(rec, minutes):
             r, v, status = run(rec, minutes)
             return r[0], v[0], status[0]
+
         return f
 
     paths = {"scalar": grid(kernel.scalar)}
@@ -38,8 +40,11 @@ def test_verification_set(kernel, api, sgp4_package, gravity, mode):
         rec, init_status = kernel.init([jd, fr], row, gravity, mode)
         assert init_status[0] == sat.error, satnum
         ref = [sat.sgp4_tsince(t) for t in minutes]
-        ref = (np.array([e for e, _, _ in ref]), np.array([r for _, r, _ in ref]),
-               np.array([v for _, _, v in ref]))
+        ref = (
+            np.array([e for e, _, _ in ref]),
+            np.array([r for _, r, _ in ref]),
+            np.array([v for _, _, v in ref]),
+        )
         for name, run in paths.items():
             dr, dv, problems, _ = compare(run(rec, minutes), ref)
             assert not problems, (name, satnum, problems)
@@ -68,7 +73,7 @@ def _tcppver(sgp4_package):
 
 
 def _printed(r, v):
-    return ["%.8f" % x for x in r] + ["%.9f" % x for x in v]
+    return [f"{x:.8f}" for x in r] + [f"{x:.9f}" for x in v]
 
 
 @pytest.mark.parametrize("path", ["scalar", "times"])
@@ -105,5 +110,9 @@ def test_tcppver(kernel, api, sgp4_package, path):
                 if path == "scalar":
                     assert mine == text, (satnum, t, k)
                 else:
-                    assert abs(float(mine) - float(text)) <= (1e-6 if k < 3 else 1e-9), (satnum, t, k)
+                    assert abs(float(mine) - float(text)) <= (1e-6 if k < 3 else 1e-9), (
+                        satnum,
+                        t,
+                        k,
+                    )
     assert compared > 3000
