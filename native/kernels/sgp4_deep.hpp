@@ -9,6 +9,8 @@
 
 #include <cmath>
 
+#include "constants.hpp"
+
 #include "sgp4_maths.hpp"
 #include "sgp4_record.hpp"
 
@@ -16,7 +18,6 @@ namespace orbivex::kern::sgp4 {
 
 namespace deep {
 
-inline constexpr double twopi = 2.0 * M_PI;
 // Mean motions (rad/min) and eccentricities of the Sun's and Moon's orbits as the model fixes
 // them, and the Earth's rotation rate in rad/min.
 inline constexpr double zns = 1.19459e-5;
@@ -130,8 +131,8 @@ inline void deep_secular(const NearTerms<V>& c, const DeepTerms<V>& d, int reson
     const V ft = t - st.atime;
     nm = st.xni + st.xndt * ft + st.xnddt * ft * ft * 0.5;
     const V xl = st.xli + st.xldot * ft + st.xndt * ft * ft * 0.5;
-    // the resonance angle is 2M + 2(node) - 2(theta) for half-day orbits (argument of perigee
-    // in xomi), M + node + perigee - theta for synchronous ones
+    // the integrated angle is M + 2 node - 2 theta for half-day orbits, M + node + perigee -
+    // theta for synchronous ones (theta the sidereal time): take M back out of it
     if (resonance == half_day)
         mm = xl - 2.0 * nodem + 2.0 * theta;
     else
@@ -149,9 +150,7 @@ template <class V>
 inline void lunar_solar_periodics(const DeepTerms<V>& d, const V& t, V& ep, V& inclp, V& nodep,
                                   V& argpp, V& mp) noexcept {
     using namespace lanes;
-    using deep::twopi;
-    // Sun
-    // zf = zm + 2 e sin zm, the body's true anomaly to first order in its eccentricity
+    // Sun, then Moon: zf = zm + 2 e sin zm is the body's true anomaly to first order in e
     V zm = d.zmos + deep::zns * t;
     V sinzm, coszm;
     sincos_(zm, sinzm, coszm);
@@ -166,7 +165,6 @@ inline void lunar_solar_periodics(const DeepTerms<V>& d, const V& t, V& ep, V& i
     const V sls = d.sl2 * f2 + d.sl3 * f3 + d.sl4 * sinzf;
     const V sghs = d.sgh2 * f2 + d.sgh3 * f3 + d.sgh4 * sinzf;
     const V shs = d.sh2 * f2 + d.sh3 * f3;
-    // Moon
     zm = d.zmol + deep::znl * t;
     sincos_(zm, sinzm, coszm);
     dz = 2.0 * deep::zel * sinzm;
@@ -210,7 +208,7 @@ inline void lunar_solar_periodics(const DeepTerms<V>& d, const V& t, V& ep, V& i
         betdp = betdp + dbet;
         V node = fmod2pi_(nodep);
         // the operational mode keeps the node in [0, 2 pi) as its arctangent did
-        const V wrap = d.wrap * twopi;  // 2 pi or 0
+        const V wrap = d.wrap * two_pi;  // 2 pi or 0
         node = select(node < 0.0, node + wrap, node);
         V xls = mp + argpp + cosip * node;
         const V dls = pl + pgh - pinc * node * sinip;
@@ -220,7 +218,7 @@ inline void lunar_solar_periodics(const DeepTerms<V>& d, const V& t, V& ep, V& i
         node = select(node < 0.0, node + wrap, node);
         // keep the new node on the same turn as the old one
         node =
-            select(abs_(xnoh - node) > M_PI, select(node < xnoh, node + twopi, node - twopi), node);
+            select(abs_(xnoh - node) > pi, select(node < xnoh, node + two_pi, node - two_pi), node);
         const V argp = xls - (mp + pl) - cosip * node;
         nodep_out = select(direct, nodep_out, node);
         argpp_out = select(direct, argpp_out, argp);

@@ -8,6 +8,8 @@
 
 #include <cmath>
 
+#include "constants.hpp"
+
 #include "sgp4_deep.hpp"
 #include "sgp4_record.hpp"
 
@@ -231,7 +233,7 @@ inline void init_deep_space(Record& rec, double epoch, double xpidot) noexcept {
     // The Moon's node and perigee at epoch from the report's linear theory (day counted from
     // 1900 January 0.5), then its orbit's orientation relative to the equator.
     const double day = epoch + 18261.5;
-    const double xnodce = std::fmod(4.5236020 - 9.2422029e-4 * day, twopi);
+    const double xnodce = std::fmod(4.5236020 - 9.2422029e-4 * day, two_pi);
     const double stem = std::sin(xnodce);
     const double ctem = std::cos(xnodce);
     const double zcosil = 0.91375164 - 0.03568096 * ctem;
@@ -256,8 +258,8 @@ inline void init_deep_space(Record& rec, double epoch, double xpidot) noexcept {
         body_terms(o, zcosgl, zsingl, zcosil, zsinil, zcoshl * o.cnodm + zsinhl * o.snodm,
                    o.snodm * zcoshl - o.cnodm * zsinhl, c1l);
 
-    d.zmol = std::fmod(4.7199672 + 0.22997150 * day - gam, twopi);
-    d.zmos = std::fmod(6.2565837 + 0.017201977 * day, twopi);
+    d.zmol = std::fmod(4.7199672 + 0.22997150 * day - gam, two_pi);
+    d.zmos = std::fmod(6.2565837 + 0.017201977 * day, two_pi);
 
     const Periodics ps = periodic_amplitudes(sun, o.emsq, zes);
     const Periodics pl = periodic_amplitudes(moon, o.emsq, zel);
@@ -272,7 +274,7 @@ inline void init_deep_space(Record& rec, double epoch, double xpidot) noexcept {
     // rate is ill-defined (it divides by sin i), so its part is dropped there.
     const double nm = c.no;
     const double inclm = c.inclo;
-    const bool polar_degenerate = inclm < 5.2359877e-2 || inclm > M_PI - 5.2359877e-2;
+    const bool polar_degenerate = inclm < 5.2359877e-2 || inclm > pi - 5.2359877e-2;
     const double ses = sun.s1 * zns * sun.s5;
     const double sis = sun.s2 * zns * (sun.z11 + sun.z13);
     const double sls = -zns * sun.s3 * (sun.z1 + sun.z3 - 14.0 - 6.0 * o.emsq);
@@ -301,16 +303,16 @@ inline void init_deep_space(Record& rec, double epoch, double xpidot) noexcept {
     if (nm < 0.0052359877 && nm > 0.0034906585) rec.resonance = synchronous;
     if (nm >= 8.26e-3 && nm <= 9.24e-3 && o.em >= 0.5) rec.resonance = half_day;
     if (rec.resonance != no_resonance) {
-        const double theta = std::fmod(d.gsto, twopi);
+        const double theta = std::fmod(d.gsto, two_pi);
         const double aonv = std::pow(nm / c.xke, 2.0 / 3.0);
         if (rec.resonance == half_day) {
             // the G(e) fits take the epoch eccentricity
             half_day_terms(d, c.ecco, o.cosim, o.sinim, nm, aonv);
-            d.xlamo = std::fmod(c.mo + c.nodeo + c.nodeo - theta - theta, twopi);
+            d.xlamo = std::fmod(c.mo + c.nodeo + c.nodeo - theta - theta, two_pi);
             d.xfact = c.mdot + d.dmdt + 2.0 * (c.nodedot + d.dnodt - rptim) - c.no;
         } else {
             synchronous_terms(d, o.emsq, o.cosim, o.sinim, nm, aonv);
-            d.xlamo = std::fmod(c.mo + c.nodeo + c.argpo - theta, twopi);
+            d.xlamo = std::fmod(c.mo + c.nodeo + c.argpo - theta, two_pi);
             d.xfact = c.mdot + xpidot - rptim + d.dmdt + d.domdt + d.dnodt - c.no;
         }
     }

@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+#include "constants.hpp"
+
 #include "sgp4_deep_init.hpp"
 #include "sgp4_model.hpp"
 #include "sgp4_record.hpp"
@@ -40,8 +42,8 @@ inline double gstime(double jdut1) noexcept {
     double temp = -6.2e-6 * tut1 * tut1 * tut1 + 0.093104 * tut1 * tut1 +
                   (876600.0 * 3600 + 8640184.812866) * tut1 + 67310.54841;  // seconds
     // 360 degrees per 86400 s: seconds / 240 are degrees
-    temp = std::fmod(temp * (M_PI / 180.0) / 240.0, 2.0 * M_PI);
-    if (temp < 0.0) temp += 2.0 * M_PI;
+    temp = std::fmod(temp * (pi / 180.0) / 240.0, two_pi);
+    if (temp < 0.0) temp += two_pi;
     return temp;
 }
 
@@ -180,7 +182,7 @@ inline int init_days(Record& rec, double epoch, const Elements& el,
         c.eta = eta;
         c.bcc5 = bstar * cc5;
 
-        if (2.0 * M_PI / c.no >= 225.0) {
+        if (two_pi / c.no >= 225.0) {
             rec.deep_space = 1;
             rec.simple = 1;
             init_deep_space(rec, epoch, xpidot);

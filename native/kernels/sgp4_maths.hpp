@@ -2,18 +2,21 @@
 //
 // The model is written once, over a lane type V that is either double or a GCC/Clang vector of
 // doubles. For double every function here is the C library's, so one lane computes what the
-// published model computes. For vectors the functions are our own branch-free kernels: they are
-// accurate to a few units in the last place, far inside the 1 mm / 1 um/s the results are held
-// to, and they only use operations SSE2 already has (no FMA, no integer compares wider than
-// needed), so the same source serves every instruction set the dispatcher compiles it for.
+// published model computes. For vectors the functions are our own kernels, without branches
+// between lanes: they are accurate to a few units in the last place, far inside the 1 mm and
+// 1 um/s the results are held to, use no fused multiply-add and need nothing beyond SSE2, so
+// the same source serves every instruction set the dispatcher compiles it for. Arguments they
+// do not cover (angles beyond 1e7 rad) go lane by lane to the C library.
 #pragma once
 
 #include <cmath>
+
 #include <concepts>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
 #include <utility>
+#include "constants.hpp"
 
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC notes that vectors returned from the helpers below would be passed differently with
@@ -121,8 +124,6 @@ inline double lane(const V& v, int i) noexcept {
 
 inline double abs_(double x) noexcept { return std::fabs(x); }
 inline double sqrt_(double x) noexcept { return std::sqrt(x); }
-inline double sin_(double x) noexcept { return std::sin(x); }
-inline double cos_(double x) noexcept { return std::cos(x); }
 inline void sincos_(double x, double& s, double& c) noexcept {
     s = std::sin(x);
     c = std::cos(x);
@@ -130,7 +131,7 @@ inline void sincos_(double x, double& s, double& c) noexcept {
 inline void sincos_bounded_(double x, double& s, double& c) noexcept { sincos_(x, s, c); }
 inline double atan2_(double y, double x) noexcept { return std::atan2(y, x); }
 /// fmod(x, 2 pi): the remainder with the sign of x.
-inline double fmod2pi_(double x) noexcept { return std::fmod(x, 2.0 * M_PI); }
+inline double fmod2pi_(double x) noexcept { return std::fmod(x, two_pi); }
 
 // ---- vectors: our own kernels --------------------------------------------------------------
 
@@ -238,20 +239,6 @@ inline void sincos_(const V& x, V& s, V& c) noexcept {
         fallback(x, s, [](double a) { return std::sin(a); });
         fallback(x, c, [](double a) { return std::cos(a); });
     }
-}
-
-template <Vector V>
-inline V sin_(const V& x) noexcept {
-    V s, c;
-    sincos_(x, s, c);
-    return s;
-}
-
-template <Vector V>
-inline V cos_(const V& x) noexcept {
-    V s, c;
-    sincos_(x, s, c);
-    return c;
 }
 
 /// x less whole turns, for |x| <= 1e7: in [-pi, pi], or with FmodSign as fmod(x, 2 pi) gives

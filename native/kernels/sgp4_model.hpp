@@ -8,6 +8,8 @@
 
 #include <cmath>
 
+#include "constants.hpp"
+
 #include "sgp4_deep.hpp"
 #include "sgp4_maths.hpp"
 #include "sgp4_record.hpp"
@@ -146,7 +148,7 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
     // take the C library's fmod.
     const auto turns = [](const V& x) {
         if constexpr (scalar)
-            return std::fmod(x, 2.0 * M_PI);
+            return std::fmod(x, two_pi);
         else
             return reduce_turns_<Deep>(x);
     };
@@ -165,7 +167,7 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
             V* reduced[3] = {&nodem, &argpm, &xlm};
             for (int k = 0; k < 3; ++k)
                 for (int i = 0; i < width<V>; ++i)
-                    if (!(big[i] <= 1.0e7)) (*reduced[k])[i] = std::fmod(raw[k][i], 2.0 * M_PI);
+                    if (!(big[i] <= 1.0e7)) (*reduced[k])[i] = std::fmod(raw[k][i], two_pi);
         }
     }
     mm = turns(xlm - argpm - nodem);
@@ -179,8 +181,8 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
         // a negative inclination is the same orbit with node and perigee turned by pi
         const M negative = xincp < 0.0;
         xincp = select(negative, -xincp, xincp);
-        nodep = select(negative, nodep + M_PI, nodep);
-        argpp = select(negative, argpp - M_PI, argpp);
+        nodep = select(negative, nodep + pi, nodep);
+        argpp = select(negative, argpp - pi, argpp);
         fail(ep < 0.0, perturbed_eccentricity);
         fail(ep > 1.0, perturbed_eccentricity);
         if constexpr (scalar)
