@@ -10,7 +10,6 @@
 #include <cmath>
 
 #include "constants.hpp"
-
 #include "sgp4_maths.hpp"
 #include "sgp4_record.hpp"
 

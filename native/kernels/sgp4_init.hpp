@@ -7,7 +7,6 @@
 #include <cmath>
 
 #include "constants.hpp"
-
 #include "sgp4_deep_init.hpp"
 #include "sgp4_model.hpp"
 #include "sgp4_record.hpp"
@@ -74,13 +73,15 @@ inline int init_days(Record& rec, double epoch, const Elements& el,
     const double x2o3 = 2.0 / 3.0;
     const double bstar = el.bstar;
 
-    // Atmosphere: the density function's s = 78 km and (q0 - s)^4 with q0 = 120 km.
+    // Atmosphere: the density function's s (78 km altitude, as a radius in earth radii) and
+    // (q0 - s)^4 with q0 = 120 km.
     const double ss = 78.0 / g.radius + 1.0;
     const double qzms2ttemp = (120.0 - 78.0) / g.radius;
     const double qzms2t = qzms2ttemp * qzms2ttemp * qzms2ttemp * qzms2ttemp;
 
-    // Epoch quantities, and the Brouwer mean motion recovered from the Kozai one the sets carry:
-    // two steps of a1 -> a1 (1 - d/3 - d^2 - 134 d^3 / 81) with d = (3/2) k2 (3 cos^2 i - 1) / ...
+    // Epoch quantities, and the Brouwer mean motion n0 from the Kozai one the sets carry:
+    // a1 = (ke / n)^(2/3), d1 = (3/4) J2 (3 cos^2 i - 1) / (1 - e^2)^(3/2), delta = d1 / a^2 for
+    // a = a1 and then a0 = a1 (1 - delta/3 - delta^2 - 134 delta^3 / 81), n0 = n / (1 + delta).
     const double eccsq = c.ecco * c.ecco;
     const double omeosq = 1.0 - eccsq;
     const double rteosq = std::sqrt(omeosq);

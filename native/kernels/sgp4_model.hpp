@@ -9,7 +9,6 @@
 #include <cmath>
 
 #include "constants.hpp"
-
 #include "sgp4_deep.hpp"
 #include "sgp4_maths.hpp"
 #include "sgp4_record.hpp"
