@@ -1,0 +1,286 @@
+// catalog.read of two-line element text: the parallel read, the rows gathered into columns in
+// catalogue order, names shared between the sets that carry them, and the refused sets.
+#include <Python.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "catalog.hpp"
+#include "order.hpp"
+#include "text_reader.hpp"
+#include "threads.hpp"
+
+namespace orbivex::catalog {
+
+namespace {
+
+/// Rows a gathering thread takes at a time.
+constexpr std::size_t gather_block = 16384;
+
+/// Text of a line that belongs to no set.
+constexpr const char* stray_text = "line is not part of an element set";
+
+/// Name objects by their text: one str for all the sets of a name.
+class NameTable {
+public:
+    ~NameTable() {
+        for (const Slot& s : slots_) Py_XDECREF(s.obj);
+    }
+    /// A new reference to the str of the name of `t`; NULL with an error set.
+    PyObject* get(const SetRef& t) { return get(t.name, t.name_size, t.name_hash); }
+
+private:
+    PyObject* get(const char* text, const std::uint32_t size, const std::uint32_t hash) {
+        if (used_ * 2 >= slots_.size() && grow() < 0) return nullptr;
+        std::size_t i = hash & (slots_.size() - 1);
+        for (;; i = (i + 1) & (slots_.size() - 1)) {
+            Slot& s = slots_[i];
+            if (!s.obj) break;
+            if (s.hash == hash && s.size == size && std::memcmp(s.text, text, size) == 0)
+                return Py_NewRef(s.obj);
+        }
+        PyObject* obj = PyUnicode_DecodeUTF8(text, size, "replace");
+        if (!obj) return nullptr;
+        slots_[i] = {text, size, hash, obj};
+        ++used_;
+        return Py_NewRef(obj);
+    }
+
+    struct Slot {
+        const char* text;
+        std::uint32_t size, hash;
+        PyObject* obj;  // owned
+    };
+    int grow() {
+        try {
+            std::vector<Slot> old(slots_.empty() ? 1024 : 2 * slots_.size(), Slot{});
+            old.swap(slots_);
+            for (const Slot& s : old) {
+                if (!s.obj) continue;
+                std::size_t i = s.hash & (slots_.size() - 1);
+                while (slots_[i].obj) i = (i + 1) & (slots_.size() - 1);
+                slots_[i] = s;
+            }
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        return 0;
+    }
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+};
+
+/// Fills the object column from the sets in catalogue order. Consecutive rows mostly belong
+/// to one satellite and share its name (`same[i]`, found while the text was at hand): those
+/// take the object of the row before.
+int fill_names(PyObject* column, const std::vector<SetRef>& order,
+               const std::vector<unsigned char>& same) {
+    auto** out = data_of<PyObject*>(column);
+    NameTable table;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && same[i]) {
+            out[i] = Py_NewRef(out[i - 1]);
+        } else if (order[i].name_size == no_name) {
+            out[i] = Py_NewRef(Py_None);
+        } else if (!(out[i] = table.get(order[i]))) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+/// The columns' data, written by the gathering threads.
+struct Targets {
+    std::int64_t *satno, *epoch_ns, *ephemeris_type, *element_number, *revolution, *source_line;
+    double *ndot, *nddot, *bstar, *inc, *raa, *ecc, *arp, *mea, *mnm;
+    double* derived[6];  ///< sma, orp, eca, tra, pge, apg
+    char *classification, *intldes, *line1, *line2;
+};
+
+Targets targets_of(Ref (&cols)[column_count]) {
+    const auto i = [&](Column k) { return data_of<std::int64_t>(cols[k].get()); };
+    const auto f = [&](Column k) { return data_of<double>(cols[k].get()); };
+    const auto t = [&](Column k) { return data_of<char>(cols[k].get()); };
+    return {i(c_satno),
+            i(c_epoch_ns),
+            i(c_ephemeris_type),
+            i(c_element_number),
+            i(c_revolution),
+            i(c_source_line),
+            f(c_ndot),
+            f(c_nddot),
+            f(c_bstar),
+            f(c_inc),
+            f(c_raa),
+            f(c_ecc),
+            f(c_arp),
+            f(c_mea),
+            f(c_mnm),
+            {f(c_sma), f(c_orp), f(c_eca), f(c_tra), f(c_pge), f(c_apg)},
+            t(c_classification),
+            t(c_intldes),
+            t(c_line1),
+            t(c_line2)};
+}
+
+/// Earth's constants the derived elements take.
+struct Earth {
+    double gm, re;
+};
+
+/// Sets [a, b) of catalogue order read into the columns, with their derived elements.
+void gather(const TextRead& reader, const std::vector<SetRef>& order, const Targets& t,
+            std::vector<unsigned char>& same, const Earth& earth, const std::size_t a,
+            const std::size_t b) noexcept {
+    // Sets come in satellite order from text in epoch order: their text is fetched ahead.
+    constexpr std::size_t text_ahead = 8;
+    tle::Fields f;
+    for (std::size_t i = a; i < b; ++i) {
+        if (i + text_ahead < b) {
+            // The name line, when there is one, ends just before line 1.
+            const char* line1 = order[i + text_ahead].line1;
+            for (std::ptrdiff_t at = -64; at < 140; at += 64) __builtin_prefetch(line1 + at);
+            __builtin_prefetch(line1 + 139);
+        }
+        const SetRef& r = order[i];
+        reader.values(r, f);
+        t.satno[i] = f.satno;
+        t.epoch_ns[i] = f.epoch_ns;
+        t.ephemeris_type[i] = f.ephemeris_type;
+        t.element_number[i] = f.element_number;
+        t.revolution[i] = f.revolution;
+        t.source_line[i] = reader.absolute(r.chunk, r.source_line);
+        t.ndot[i] = f.ndot;
+        t.nddot[i] = f.nddot;
+        t.bstar[i] = f.bstar;
+        t.inc[i] = f.inc;
+        t.raa[i] = f.raa;
+        t.ecc[i] = f.ecc;
+        t.arp[i] = f.arp;
+        t.mea[i] = f.mea;
+        t.mnm[i] = f.mnm;
+        double d[6];
+        derive(f.mnm, f.ecc, f.mea, earth.gm, earth.re, d);
+        for (int k = 0; k < 6; ++k) t.derived[k][i] = d[k];
+        t.classification[i] = f.classification;
+        std::memcpy(t.intldes + 8 * i, f.intldes, 8);
+        std::memcpy(t.line1 + 69 * i, r.line1, 69);
+        std::memcpy(t.line2 + 69 * i, r.line1 + r.line2_offset, 69);
+        const SetRef* before = i > 0 ? &order[i - 1] : nullptr;
+        same[i] = before && before->name_size == r.name_size && before->name_hash == r.name_hash &&
+                  (r.name_size == no_name || std::memcmp(before->name, r.name, r.name_size) == 0);
+    }
+}
+
+/// The refused sets as a tuple of TLEFormatError, in text order.
+PyObject* rejections(catalog_state* st, const TextRead& reader, PyObject* source) {
+    std::size_t total = 0;
+    for (const Chunk& c : reader.chunks) total += c.rejected.size();
+    Ref out = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(total)));
+    if (!out) return nullptr;
+    Py_ssize_t i = 0;
+    for (const Chunk& c : reader.chunks) {
+        for (const Rejection& r : c.rejected) {
+            PyObject* e = fault_error(st, source, r.fault, reader.absolute(r.chunk, r.line));
+            if (!e) return nullptr;
+            PyTuple_SET_ITEM(out.get(), i++, e);
+        }
+    }
+    return out.release();
+}
+
+}  // namespace
+
+PyObject* format_error(catalog_state* st, PyObject* source, const std::int64_t line,
+                       const int column, const char* reason, const char* code) noexcept {
+    Ref type = Ref::steal(PyObject_GetAttr(st->helper, st->s_TLEFormatError));
+    if (!type) return nullptr;
+    return PyObject_CallFunction(type.get(), "OLiss", source, static_cast<long long>(line), column,
+                                 reason, code);
+}
+
+PyObject* fault_error(catalog_state* st, PyObject* source, const tle::Fault& f,
+                      const std::int64_t line) noexcept {
+    if (f.reason == tle::Reason::none)
+        return format_error(st, source, line, 1, stray_text, "stray_line");
+    char text[256];
+    tle::fault_text(f, text, sizeof text);
+    return format_error(st, source, line, f.column, text, tle::reason_info(f.reason).name);
+}
+
+PyObject* read_text(catalog_state* st, const char* data, const std::size_t size, PyObject* source,
+                    const bool skip, const bool checksums, const int threads) noexcept {
+    double gm = 0.0, re = 0.0;
+    if (earth_constants(st, gm, re) < 0) return nullptr;
+    std::unique_ptr<TextRead> reader;
+    try {
+        reader = std::make_unique<TextRead>(data, size, checksums, units_now(), !skip,
+                                            static_cast<std::size_t>(threads));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+    // No more threads than pieces of work: a small text is read on the calling thread alone.
+    const auto up_to = [threads](std::size_t pieces) {
+        return static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), pieces));
+    };
+    if (run_threads(*reader, up_to(reader->chunks.size())) < 0) return nullptr;
+    if (reader->out_of_memory()) return PyErr_NoMemory();
+    reader->number_lines();
+    if (!skip) {
+        std::size_t k = 0, index = 0;
+        if (reader->first_rejection(k, index)) {
+            const Rejection& r = reader->chunks[k].rejected[index];
+            Ref e = Ref::steal(fault_error(st, source, r.fault, reader->absolute(r.chunk, r.line)));
+            if (e) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(e.get())), e.get());
+            return nullptr;
+        }
+    }
+
+    std::size_t n = 0;
+    for (const Chunk& c : reader->chunks) n += c.sets.size();
+    std::vector<SetRef> order;
+    std::vector<unsigned char> same;
+    bool oom = false;
+    Py_BEGIN_ALLOW_THREADS;
+    try {
+        sort_into(
+            order, n,
+            [&](auto&& f) {
+                for (const Chunk& c : reader->chunks)
+                    for (const SetRef& r : c.sets) f(r);
+            },
+            [](const SetRef& r) { return r.satno; }, [](const SetRef& r) { return r.epoch_ns; });
+        for (Chunk& c : reader->chunks) c.sets = {};
+        same.resize(n);
+    } catch (const std::bad_alloc&) {
+        oom = true;
+    }
+    Py_END_ALLOW_THREADS;
+    if (oom) return PyErr_NoMemory();
+
+    const auto rows = static_cast<Py_ssize_t>(n);
+    Ref cols[column_count];
+    for (int k = 0; k < column_count; ++k) {
+        cols[k] = new_column(static_cast<Column>(k), rows);
+        if (!cols[k]) return nullptr;
+    }
+    const Targets t = targets_of(cols);
+    const TextRead& r = *reader;
+    const Earth earth{gm, re};
+    Blocks work(n, gather_block,
+                [&](std::size_t a, std::size_t b) { gather(r, order, t, same, earth, a, b); });
+    if (run_threads(work, up_to((n + gather_block - 1) / gather_block)) < 0) return nullptr;
+    // The rows are all in the columns now, but for the names.
+    if (fill_names(cols[c_name].get(), order, same) < 0) return nullptr;
+    order = {};
+    same = {};
+    Ref rejected = Ref::steal(rejections(st, *reader, source));
+    if (!rejected) return nullptr;
+    return new_catalog(st, rows, cols, rejected.get());
+}
+
+}  // namespace orbivex::catalog
