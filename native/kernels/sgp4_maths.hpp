@@ -213,15 +213,18 @@ inline void sincos_bounded_(const V& x, V& s, V& c) noexcept {
                                                   r2 * (1.6059043836821613e-10 +
                                                         r2 * (-7.647163731819816e-13 +
                                                               r2 * 2.8114572543455206e-15)))))));
+    // 1 - h with h = r^2/2 - r^4/24 + ... summed first: a single rounding at the end, so that
+    // cos near +-1 comes out correctly rounded. The model forms 1 + cos i and 1 - cos^2 i, and
+    // near 180 degrees a unit in the last place of cos i would grow to 1e-9 there.
     const V pc =
-        (1.0 - 0.5 * r2) +
-        r2 * r2 *
-            (4.1666666666666664e-02 +
-             r2 * (-1.388888888888889e-03 +
-                   r2 * (2.48015873015873e-05 +
-                         r2 * (-2.755731922398589e-07 +
-                               r2 * (2.08767569878681e-09 + r2 * (-1.1470745597729725e-11 +
-                                                                  r2 * 4.779477332387385e-14))))));
+        1.0 - (0.5 * r2 - r2 * r2 *
+                              (4.1666666666666664e-02 +
+                               r2 * (-1.388888888888889e-03 +
+                                     r2 * (2.48015873015873e-05 +
+                                           r2 * (-2.755731922398589e-07 +
+                                                 r2 * (2.08767569878681e-09 +
+                                                       r2 * (-1.1470745597729725e-11 +
+                                                             r2 * 4.779477332387385e-14)))))));
     const B q = (B)big;
     const auto odd = (q & 1) != 0;
     const V sv = select(odd, pc, ps);

@@ -43,6 +43,18 @@ inline void argument_of_latitude(const V& sinu, const V& cosu, const V& dsu, V& 
     c = cu * cd + su * sd;
 }
 
+/// Lane i of vectors of terms, as the terms of one set.
+template <lanes::Vector V>
+inline void lane_terms(const NearTerms<V>& c, const DeepTerms<V>& d, int i, NearTerms<double>& ci,
+                       DeepTerms<double>& di) noexcept {
+#define ORBIVEX_SGP4_LANE_NEAR(name) ci.name = c.name[i];
+#define ORBIVEX_SGP4_LANE_DEEP(name) di.name = d.name[i];
+    ORBIVEX_SGP4_NEAR_FIELDS(ORBIVEX_SGP4_LANE_NEAR)
+    ORBIVEX_SGP4_DEEP_FIELDS(ORBIVEX_SGP4_LANE_DEEP)
+#undef ORBIVEX_SGP4_LANE_NEAR
+#undef ORBIVEX_SGP4_LANE_DEEP
+}
+
 }  // namespace model_detail
 
 /// Propagates lanes of sets to t (minutes since each lane's epoch): position r in units of
@@ -302,6 +314,31 @@ V propagate_lanes(const NearTerms<V>& c, const DeepTerms<V>& d, int resonance, b
         for (int k = 0; k < 3; ++k) {
             r[k] = select(bad, nan, r[k]);
             v[k] = select(bad, nan, v[k]);
+        }
+    }
+
+    // Within 0.8 degrees of retrograde equatorial the J3 long-period coefficient, which goes as
+    // sin i / (1 + cos i) ~ 2 / (pi - i), changes with i as 2 / (pi - i)^2: a last-bit
+    // difference in the perturbed inclination moves deep-space positions by centimetres at
+    // 1e-5 rad from 180 degrees. Such lanes (rare) take the one-lane model, which follows the C
+    // library's bits.
+    if constexpr (Deep && !scalar) {
+        const auto retrograde = (1.0 + cosip) < 1.0e-4;
+        if (any(retrograde)) {
+            for (int i = 0; i < width<V>; ++i) {
+                if (!((1.0 + cosip[i]) < 1.0e-4)) continue;
+                NearTerms<double> ci;
+                DeepTerms<double> di;
+                model_detail::lane_terms(c, d, i, ci, di);
+                ResonanceState<double> fresh{};
+                double ri[3], vi[3];
+                status[i] =
+                    propagate_lanes<double, true>(ci, di, resonance, false, t[i], fresh, ri, vi);
+                for (int k = 0; k < 3; ++k) {
+                    r[k][i] = ri[k];
+                    v[k][i] = vi[k];
+                }
+            }
         }
     }
     return status;
