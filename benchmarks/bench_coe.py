@@ -1,7 +1,12 @@
 """Benchmark of orbivex.state.coe: ns per element on float64 arrays against a raw C++ loop over
-the same kernels and against a NumPy-vectorised version of each algorithm, and the per-call
-cost of a scalar call against math.atan2, all measured in one process."""
+the same kernels and against a NumPy-vectorised version of each algorithm, the fixed cost of
+the state-vector functions on empty input against the allocation they must make, and the
+per-call cost of a scalar call against math.atan2, all measured in one process.
 
+`--repeat R` takes the best of R runs of each figure (default 5); the machine may be shared, so
+figures are measured side by side, interleaved, and the minimum is kept."""
+
+import argparse
 import ctypes
 import math
 import subprocess
@@ -122,7 +127,44 @@ def best(fn, repeat=5):
     return min(timeit.repeat(fn, number=1, repeat=repeat))
 
 
+def best_interleaved(fns, repeat, number=1):
+    """Best time per call of each function (or statement, run with `number` and the globals of
+    this module and coe), the functions taking turns in every round."""
+    names = {**globals(), "coe": coe, "numpy": np, "COE_dt": COE_dt}
+    timers = [timeit.Timer(fn, globals=names) for fn in fns]
+    times = [float("inf")] * len(fns)
+    for _ in range(repeat):
+        for k, timer in enumerate(timers):
+            times[k] = min(times[k], timer.timeit(number) / number)
+    return times
+
+
+def fixed_costs(repeat):
+    """Empty input: each state-vector function against the numpy.zeros calls it must make,
+    as statements written in Python (no wrapper around either)."""
+    one_row_set = "numpy.zeros(shape=(0, 3), dtype=numpy.double)"
+    rows = [
+        ("coe_from_sv", "coe.coe_from_sv(EMPTY_ROWS, EMPTY_ROWS)",
+         "numpy.zeros(shape=0, dtype=COE_dt)", "numpy.zeros(shape=0, dtype=COE_dt)"),
+        ("sv_from_coe", "coe.sv_from_coe(EMPTY_RECORDS)", f"{one_row_set}; {one_row_set}",
+         f"2 x {one_row_set}"),
+    ]
+    print(f"\nfixed cost (N = 0), best of {repeat}:")
+    print(f"{'function':<14}{'ours ns':>9}{'alloc ns':>10}{'ratio':>8}  allocation")
+    for name, ours, alloc, label in rows:
+        t_ours, t_alloc = best_interleaved([ours, alloc], repeat, number=20_000)
+        print(f"{name:<14}{t_ours * 1e9:>9.0f}{t_alloc * 1e9:>10.0f}{t_ours / t_alloc:>8.2f}  "
+              f"{label}")
+
+
+EMPTY_ROWS = np.zeros((0, 3))
+EMPTY_RECORDS = np.zeros(0, COE_dt)
+
+
 def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--repeat", type=int, default=5)
+    repeat = parser.parse_args().repeat
     rng = np.random.default_rng(7)
     sma = rng.uniform(6.6e6, 4.2e7, N)
     mea = rng.uniform(0.0, 2 * np.pi, N)
@@ -160,15 +202,18 @@ def main():
              lambda: (np.concatenate(coe.sv_from_coe(elements)),
                       np.concatenate([out_r, out_v]))),
         ]
-        print(f"N = {N:,} float64 elements; best of 5\n")
+        print(f"N = {N:,} float64 elements; best of {repeat}\n")
         print(f"{'function':<20}{'ours ns':>9}{'C++ ns':>9}{'NumPy ns':>10}{'ours/C++':>10}"
               f"{'ours/NumPy':>12}  same bits as C++")
         for name, ours, raw, vec, check in rows:
-            t_ours, t_raw, t_np = best(ours), best(raw), best(vec, repeat=3)
+            t_ours, t_raw = best_interleaved([ours, raw], repeat)
+            t_np = best(vec, repeat=3)
             got, ref = check()
             same = got.tobytes() == ref.tobytes()
             print(f"{name:<20}{t_ours / N * 1e9:>9.2f}{t_raw / N * 1e9:>9.2f}"
                   f"{t_np / N * 1e9:>10.2f}{t_ours / t_raw:>10.3f}{t_ours / t_np:>12.3f}  {same}")
+
+    fixed_costs(repeat)
 
     setup = "from orbivex.state.coe import orp_from_sma; from math import atan2"
     number = 2_000_000

@@ -25,6 +25,33 @@ struct LoopEnv {
     bool failed() const noexcept { return PyErr_Occurred() != nullptr; }
 };
 
+/// The exception pending in thread state `ts`: what PyErr_Occurred reports for its thread,
+/// read from the thread state the caller already holds (a state-vector element probes ten
+/// times; through a shared libpython each PyErr_Occurred is a call and a thread-local lookup).
+inline bool pending_in(PyThreadState* ts) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030E0000
+    return ts->current_exception != nullptr;
+#elif PY_VERSION_HEX < 0x030C0000
+    return ts->curexc_type != nullptr;
+#else
+    (void)ts;  // a layout we have not checked: ask the interpreter
+    return PyErr_Occurred() != nullptr;
+#endif
+}
+
+/// Kernel environment for a loop over many elements on the thread that holds the lock: the
+/// functions bound now, and the LoopEnv probe read from that thread's state.
+struct HeldEnv {
+    Bound fn = bound;
+    PyThreadState* ts = PyThreadState_Get();
+    double atan2(double y, double x) const noexcept { return fn.atan2_asymmetric(y, x); }
+    double dot(double* a, double* b) const noexcept { return fn.dot(a, b); }
+    void cross(double* a, double* b, double* c) const noexcept { fn.cross(a, b, c); }
+    double norm(double* a) const noexcept { return fn.norm(a); }
+    void normalize(double* a, double* u) const noexcept { fn.normalize(a, u); }
+    bool failed() const noexcept { return pending_in(ts); }
+};
+
 /// Kernel environment for the exported entries: a native caller may hold the lock or not, so
 /// the probe takes it for the moment of the look when the calling thread lacks it.
 struct ExportEnv : LoopEnv {

@@ -37,6 +37,24 @@ struct coe_state {
     uint64_t globals_version;
     uint64_t numbers_version;
     bool versions_known;
+    // What the module-level `numpy` and `COE_dt` gave when last looked up, kept while neither
+    // the coe module's dict nor numpy's has changed since (borrowed: those dicts hold them).
+    struct {
+        uint64_t globals_version;
+        uint64_t numpy_version;
+        PyObject* zeros;
+        PyObject* zeros_like;
+        PyObject* asarray;
+        PyObject* dbl;  // numpy.double
+        PyObject* coe_dt;
+        bool known;
+    } np;
+    // The record dtype last found to have the plain layout, with its names tuple (renaming the
+    // fields replaces the tuple; nothing else about the layout can change): held, so that the
+    // pointers keep meaning these objects.
+    PyObject* plain_descr;
+    PyObject* plain_names;
+    PyObject* kw_shape_dtype;  // ("shape", "dtype"), made on first use
 };
 
 inline coe_state* state_of(PyObject* module) {
@@ -120,8 +138,9 @@ public:
         if (held_) PyBuffer_Release(&buf_);
     }
     /// Acquires `obj` as a writable view of `ndim` dimensions whose items are `record_doubles`
-    /// native doubles (1 for a plain double array). ValueError when the buffer differs.
-    int acquire(PyObject* obj, int ndim, int record_doubles);
+    /// native doubles (1 for a plain double array). ValueError when the buffer differs. `st`,
+    /// if given, keeps the last record dtype found plain.
+    int acquire(PyObject* obj, int ndim, int record_doubles, coe_state* st = nullptr);
     Py_ssize_t len(int axis = 0) const { return buf_.shape[axis]; }
     char* at(Py_ssize_t i) const { return static_cast<char*>(buf_.buf) + i * buf_.strides[0]; }
     char* at(Py_ssize_t i, Py_ssize_t j) const { return at(i) + j * buf_.strides[1]; }
@@ -129,8 +148,15 @@ public:
     void store(Py_ssize_t i, double value) const { std::memcpy(at(i), &value, sizeof value); }
 
 private:
+    /// An exact ndarray that the buffer request would give unchanged is read through its own
+    /// data (valid while the caller holds it) with a copy of its shape and strides: the
+    /// request costs more than the rest of a call on empty input, for records most of all
+    /// (numpy writes their format).
+    bool adopt(PyObject* obj, int ndim, int record_doubles, coe_state* st);
+
     Py_buffer buf_{};
     bool held_ = false;
+    Py_ssize_t extents_[4] = {};  // shape, then strides, of an adopted array
 };
 
 /// Elements between two looks for a pending signal in the array loops: a look costs a few
@@ -145,8 +171,14 @@ inline bool interrupted(Py_ssize_t i) {
     return (i & (signal_interval - 1)) == 0 && i != 0 && PyErr_CheckSignals() < 0;
 }
 
-/// Calls the module-level `numpy.<name>(arg)`. New reference or NULL.
-PyObject* call_numpy(PyObject* module, const coe_state* st, PyObject* name, PyObject* arg);
+/// The names of st->np, valid now, when the module-level `numpy` is the real module and
+/// neither dict changed since they were read (then nothing could tell them from a lookup);
+/// otherwise NULL, and the caller looks the names up itself.
+const decltype(coe_state::np)* numpy_names(PyObject* module, coe_state* st);
+
+/// Calls the module-level `numpy.<name>(arg)` (name: zeros_like or asarray). New reference or
+/// NULL.
+PyObject* call_numpy(PyObject* module, coe_state* st, PyObject* name, PyObject* arg);
 
 /// Exact ndarray of native float64 with `ndim` dimensions (a fast-path operand)?
 bool is_plain_double_array(PyObject* obj, int ndim);

@@ -147,7 +147,7 @@ int both_one_dimensional(PyObject* a, PyObject* b, const coe_state* st) {
 
 // Allocates numpy.zeros_like(like), fills it and returns numpy.asarray of it.
 template <Kernel K, bool CanFail>
-PyObject* array_result(PyObject* module, const coe_state* st, PyObject* like, Operand a,
+PyObject* array_result(PyObject* module, coe_state* st, PyObject* like, Operand a,
                        Operand b, const Py_ssize_t* length) {
     Ref result = Ref::steal(call_numpy(module, st, st->str_zeros_like, like));
     if (!result) return nullptr;

@@ -210,7 +210,8 @@ void for_each_slot(coe_state* st, F&& f) {
                           &st->str_ndim,    &st->str_shape,    &st->str_reshape,
                           &st->str_zeros_like, &st->str_zeros, &st->str_asarray,
                           &st->str_double,  &st->str_dtype,    &st->one,        &st->three_tuple,
-                          &st->row_shape};
+                          &st->row_shape,   &st->plain_descr,  &st->plain_names,
+                          &st->kw_shape_dtype};
     for (PyObject** s : slots) f(s);
 }
 

@@ -61,6 +61,33 @@ int check_rows(PyObject* r, PyObject* v, const coe_state* st) {
     return check_assertion(ok);
 }
 
+// Both exact ndarrays: their ndim, shape and reshape are the array's own, read directly.
+bool both_exact(PyObject* r, PyObject* v) { return PyArray_CheckExact(r) && PyArray_CheckExact(v); }
+
+inline PyArrayObject* as_array(PyObject* obj) { return reinterpret_cast<PyArrayObject*>(obj); }
+
+// check_rows for two exact ndarrays.
+int check_rows_exact(PyArrayObject* r, PyArrayObject* v) {
+    return check_assertion(PyArray_NDIM(r) == PyArray_NDIM(v) && PyArray_NDIM(v) == 2 &&
+                           PyArray_DIM(r, 0) == PyArray_DIM(v, 0) &&
+                           PyArray_DIM(r, 1) == PyArray_DIM(v, 1) && PyArray_DIM(v, 1) == 3);
+}
+
+// check_single for two exact ndarrays, r one-dimensional.
+int check_single_exact(PyArrayObject* r, PyArrayObject* v) {
+    return check_assertion(PyArray_NDIM(v) == 1 && PyArray_DIM(v, 0) == PyArray_DIM(r, 0) &&
+                           PyArray_DIM(r, 0) == 3);
+}
+
+// obj.reshape((1, 3)); for an exact ndarray the method's own operation, without the call.
+PyObject* one_row(PyObject* obj, const coe_state* st) {
+    if (!PyArray_CheckExact(obj))
+        return PyObject_CallMethodOneArg(obj, st->str_reshape, st->row_shape);
+    npy_intp dims[2] = {1, 3};
+    PyArray_Dims shape = {dims, 2};
+    return PyArray_Newshape(as_array(obj), &shape, NPY_CORDER);
+}
+
 // v.shape == r.shape == (3,)
 int check_single(PyObject* r, PyObject* v, const coe_state* st) {
     Ref vs = Ref::steal(PyObject_GetAttr(v, st->str_shape));
@@ -74,27 +101,34 @@ int check_single(PyObject* r, PyObject* v, const coe_state* st) {
 
 // numpy.zeros(shape=shape, dtype=<dtype>) with the module-level names, evaluated as Python
 // does: `numpy.zeros` first, then the dtype (`COE_dt` for records, else `numpy.double`).
-PyObject* zeros(PyObject* module, const coe_state* st, PyObject* shape, bool records) {
-    Ref numpy = Ref::steal(global(module, st->key_numpy));
-    if (!numpy) return nullptr;
-    Ref f = Ref::steal(PyObject_GetAttr(numpy.get(), st->str_zeros));
-    if (!f) return nullptr;
-    Ref dtype;
-    if (records) {
-        dtype = Ref::steal(global(module, st->key_coe_dt));
+PyObject* zeros(PyObject* module, coe_state* st, PyObject* shape, bool records) {
+    Ref f, dtype;
+    if (const auto* np = numpy_names(module, st)) {
+        f = Ref::borrow(np->zeros);
+        dtype = Ref::borrow(records ? np->coe_dt : np->dbl);
     } else {
-        numpy = Ref::steal(global(module, st->key_numpy));
+        Ref numpy = Ref::steal(global(module, st->key_numpy));
         if (!numpy) return nullptr;
-        dtype = Ref::steal(PyObject_GetAttr(numpy.get(), st->str_double));
+        f = Ref::steal(PyObject_GetAttr(numpy.get(), st->str_zeros));
+        if (!f) return nullptr;
+        if (records) {
+            dtype = Ref::steal(global(module, st->key_coe_dt));
+        } else {
+            numpy = Ref::steal(global(module, st->key_numpy));
+            if (!numpy) return nullptr;
+            dtype = Ref::steal(PyObject_GetAttr(numpy.get(), st->str_double));
+        }
+        if (!dtype) return nullptr;
     }
-    if (!dtype) return nullptr;
-    Ref kwargs = Ref::steal(PyDict_New());
-    if (!kwargs || PyDict_SetItem(kwargs.get(), st->str_shape, shape) < 0 ||
-        PyDict_SetItem(kwargs.get(), st->str_dtype, dtype.get()) < 0)
-        return nullptr;
-    Ref args = Ref::steal(PyTuple_New(0));
-    if (!args) return nullptr;
-    return PyObject_Call(f.get(), args.get(), kwargs.get());
+    // Keywords passed as a call from Python passes them (names beside the values), not as a
+    // dict the callee would take apart again.
+    if (!st->kw_shape_dtype) {
+        st->kw_shape_dtype = PyTuple_Pack(2, st->str_shape, st->str_dtype);
+        if (!st->kw_shape_dtype) return nullptr;
+    }
+    PyObject* args[] = {nullptr, shape, dtype.get()};
+    return PyObject_Vectorcall(f.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET,
+                               st->kw_shape_dtype);
 }
 
 // Exact float64 ndarray of at least `rows` rows and three columns: read directly.
@@ -113,32 +147,61 @@ inline void load_row(const char* row, Py_ssize_t step, double* x) {
     for (int j = 0; j < 3; ++j) std::memcpy(&x[j], row + j * step, sizeof(double));
 }
 
+// Records [0, n) from two exact float64 arrays of at least n rows of three, read directly.
+// Plain: rows of contiguous doubles and aligned records, read and written in place.
+template <bool Plain>
+[[gnu::flatten]] int fill_elements_direct(const View& out, Py_ssize_t n, PyArrayObject* ra,
+                                          PyArrayObject* va, double gm) {
+    char* dst = out.at(0);
+    const Py_ssize_t dst_step = out.stride();
+    const HeldEnv env;
+    const char* rp = PyArray_BYTES(ra);
+    const char* vp = PyArray_BYTES(va);
+    constexpr npy_intp next = sizeof(double);
+    const npy_intp r0 = PyArray_STRIDE(ra, 0), r1 = Plain ? next : PyArray_STRIDE(ra, 1);
+    const npy_intp v0 = PyArray_STRIDE(va, 0), v1 = Plain ? next : PyArray_STRIDE(va, 1);
+    for (Py_ssize_t i = 0; i < n; ++i, rp += r0, vp += v0, dst += dst_step) {
+        if (interrupted(i)) return -1;
+        double lr[3], lv[3];
+        load_row(rp, r1, lr);
+        load_row(vp, v1, lv);
+        if constexpr (Plain) {
+            k::coe_from_sv(lr, lv, gm, reinterpret_cast<COE_t*>(dst), env);
+            if (env.failed()) return -1;
+        } else {
+            COE_t rec;
+            k::coe_from_sv(lr, lv, gm, &rec, env);
+            if (env.failed()) return -1;
+            std::memcpy(dst, &rec, sizeof rec);
+        }
+    }
+    return 0;
+}
+
+// Whether fill_elements_direct<true> may run.
+bool plain_rows(PyArrayObject* ra, PyArrayObject* va, const View& out) {
+    const auto aligned = [](const void* p, Py_ssize_t step) {
+        return (reinterpret_cast<uintptr_t>(p) | static_cast<uintptr_t>(step)) %
+                   alignof(double) == 0;
+    };
+    constexpr npy_intp next = sizeof(double);
+    return PyArray_STRIDE(ra, 1) == next && PyArray_STRIDE(va, 1) == next &&
+           aligned(out.at(0), out.stride());
+}
+
 int fill_elements(const View& out, Py_ssize_t n, PyObject* r, PyObject* v, double gm) {
     if (n > out.len()) {
         PyErr_SetString(PyExc_IndexError, "Out of bounds on buffer access (axis 0)");
         return -1;
     }
+    if (n > 0 && direct_rows(r, n) && direct_rows(v, n)) {
+        return plain_rows(as_array(r), as_array(v), out)
+                   ? fill_elements_direct<true>(out, n, as_array(r), as_array(v), gm)
+                   : fill_elements_direct<false>(out, n, as_array(r), as_array(v), gm);
+    }
     char* dst = out.at(0);
     const Py_ssize_t dst_step = out.stride();
-    if (n > 0 && direct_rows(r, n) && direct_rows(v, n)) {
-        auto* ra = reinterpret_cast<PyArrayObject*>(r);
-        auto* va = reinterpret_cast<PyArrayObject*>(v);
-        const char* rp = PyArray_BYTES(ra);
-        const char* vp = PyArray_BYTES(va);
-        const npy_intp r0 = PyArray_STRIDE(ra, 0), r1 = PyArray_STRIDE(ra, 1);
-        const npy_intp v0 = PyArray_STRIDE(va, 0), v1 = PyArray_STRIDE(va, 1);
-        for (Py_ssize_t i = 0; i < n; ++i, rp += r0, vp += v0, dst += dst_step) {
-            if (interrupted(i)) return -1;
-            double lr[3], lv[3];
-            load_row(rp, r1, lr);
-            load_row(vp, v1, lv);
-            COE_t rec;
-            k::coe_from_sv(lr, lv, gm, &rec, LoopEnv{});
-            if (PyErr_Occurred()) return -1;
-            std::memcpy(dst, &rec, sizeof rec);
-        }
-        return 0;
-    }
+    const HeldEnv env;
     for (Py_ssize_t i = 0; i < n; ++i, dst += dst_step) {
         if (interrupted(i)) return -1;
         double lr[3], lv[3];
@@ -147,8 +210,8 @@ int fill_elements(const View& out, Py_ssize_t n, PyObject* r, PyObject* v, doubl
                 return -1;
         }
         COE_t rec;
-        k::coe_from_sv(lr, lv, gm, &rec, LoopEnv{});
-        if (PyErr_Occurred()) return -1;
+        k::coe_from_sv(lr, lv, gm, &rec, env);
+        if (env.failed()) return -1;
         std::memcpy(dst, &rec, sizeof rec);
     }
     return 0;
@@ -160,31 +223,85 @@ PyObject* coe_from_sv_impl(PyObject* module, PyObject* const* argv) noexcept {
     if (to_double(argv[2], gm) < 0) return nullptr;
     Ref r = Ref::borrow(argv[0]);
     Ref v = Ref::borrow(argv[1]);
-    const int single = attr_equals(r.get(), st->str_ndim, st->one);
+    const bool exact = both_exact(r.get(), v.get());
+    const int single = exact ? PyArray_NDIM(as_array(r.get())) == 1
+                             : attr_equals(r.get(), st->str_ndim, st->one);
     if (single < 0) return nullptr;
     if (single) {
-        if (st->assertions && check_single(r.get(), v.get(), st) < 0) return nullptr;
-        r = Ref::steal(PyObject_CallMethodOneArg(r.get(), st->str_reshape, st->row_shape));
+        if (st->assertions && (exact ? check_single_exact(as_array(r.get()), as_array(v.get()))
+                                     : check_single(r.get(), v.get(), st)) < 0)
+            return nullptr;
+        r = Ref::steal(one_row(r.get(), st));
         if (!r) return nullptr;
-        v = Ref::steal(PyObject_CallMethodOneArg(v.get(), st->str_reshape, st->row_shape));
+        v = Ref::steal(one_row(v.get(), st));
         if (!v) return nullptr;
-    } else if (st->assertions && check_rows(r.get(), v.get(), st) < 0) {
+    } else if (st->assertions && (exact ? check_rows_exact(as_array(r.get()), as_array(v.get()))
+                                        : check_rows(r.get(), v.get(), st)) < 0) {
         return nullptr;
     }
-    Ref rows = Ref::steal(shape_at(r.get(), st, 0));
-    if (!rows) return nullptr;
-    const Py_ssize_t n = PyNumber_AsSsize_t(rows.get(), PyExc_OverflowError);
-    if (n == -1 && PyErr_Occurred()) return nullptr;
+    Py_ssize_t n;
+    if (PyArray_CheckExact(r.get()) && PyArray_NDIM(as_array(r.get())) >= 1) {
+        n = PyArray_DIM(as_array(r.get()), 0);
+    } else {
+        Ref rows = Ref::steal(shape_at(r.get(), st, 0));
+        if (!rows) return nullptr;
+        n = PyNumber_AsSsize_t(rows.get(), PyExc_OverflowError);
+        if (n == -1 && PyErr_Occurred()) return nullptr;
+    }
     Ref count = Ref::steal(PyLong_FromSsize_t(n));
     if (!count) return nullptr;
     Ref result = Ref::steal(zeros(module, st, count.get(), true));
     if (!result) return nullptr;
     {
         View view;
-        if (view.acquire(result.get(), 1, coe_doubles) < 0) return nullptr;
+        if (view.acquire(result.get(), 1, coe_doubles, st) < 0) return nullptr;
         if (fill_elements(view, n, r.get(), v.get(), gm) < 0) return nullptr;
     }
     return call_numpy(module, st, st->str_asarray, result.get());
+}
+
+// Items at `w.at(i)` aligned for doubles, for every i.
+bool aligned_items(const View& w) {
+    return (reinterpret_cast<uintptr_t>(w.at(0)) | static_cast<uintptr_t>(w.stride(0))) %
+               alignof(double) == 0;
+}
+
+// Rows of three doubles, contiguous and aligned: the kernel can write them in place.
+bool rows_in_place(const View& w) {
+    return w.stride(1) == static_cast<Py_ssize_t>(sizeof(double)) && aligned_items(w);
+}
+
+// The kernel out of line: a copy inlined into the loop may order the operands of a commutative
+// operation otherwise, which changes no number, only the sign of a NaN carried from NaN input.
+[[gnu::noinline]] void sv_kernel(const COE_t& rec, double gm, double* r, double* v) {
+    k::sv_from_coe(rec, gm, r, v);
+}
+
+// Rows [0, n) of the positions and velocities from the records: aligned records and rows of
+// three contiguous doubles are read and written in place (InPlace), anything else through
+// local copies. The kernel reads the whole record before it writes, as the copy would.
+template <bool InPlace>
+int fill_states(const View& records, const View& rv, const View& vv, Py_ssize_t n, double gm) {
+    const char* src = records.at(0);
+    char* rp = rv.at(0);
+    char* vp = vv.at(0);
+    const Py_ssize_t src_step = records.stride(), r0 = rv.stride(0), r1 = rv.stride(1);
+    const Py_ssize_t v0 = vv.stride(0), v1 = vv.stride(1);
+    for (Py_ssize_t i = 0; i < n; ++i, src += src_step, rp += r0, vp += v0) {
+        if (interrupted(i)) return -1;
+        if constexpr (InPlace) {
+            sv_kernel(*reinterpret_cast<const COE_t*>(src), gm, reinterpret_cast<double*>(rp),
+                      reinterpret_cast<double*>(vp));
+        } else {
+            COE_t rec;
+            std::memcpy(&rec, src, sizeof rec);
+            double lr[3], lv[3];
+            sv_kernel(rec, gm, lr, lv);
+            store_row(rp, r1, lr);
+            store_row(vp, v1, lv);
+        }
+    }
+    return 0;
 }
 
 PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) noexcept {
@@ -197,9 +314,11 @@ PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) noexcept {
         return nullptr;
     }
     View records;
-    if (records.acquire(coe, 1, coe_doubles) < 0) return nullptr;
+    if (records.acquire(coe, 1, coe_doubles, st) < 0) return nullptr;
     const Py_ssize_t n = records.len();
-    Ref shape = Ref::steal(Py_BuildValue("(ni)", n, 3));
+    Ref rows = Ref::steal(PyLong_FromSsize_t(n));
+    if (!rows) return nullptr;
+    Ref shape = Ref::steal(PyTuple_Pack(2, rows.get(), PyTuple_GET_ITEM(st->three_tuple, 0)));
     if (!shape) return nullptr;
     Ref r = Ref::steal(zeros(module, st, shape.get(), false));
     if (!r) return nullptr;
@@ -212,20 +331,10 @@ PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) noexcept {
             PyErr_SetString(PyExc_IndexError, "Out of bounds on buffer access (axis 0)");
             return nullptr;
         }
-        const char* src = records.at(0);
-        char* rp = rv.at(0);
-        char* vp = vv.at(0);
-        const Py_ssize_t src_step = records.stride(), r0 = rv.stride(0), r1 = rv.stride(1);
-        const Py_ssize_t v0 = vv.stride(0), v1 = vv.stride(1);
-        for (Py_ssize_t i = 0; i < n; ++i, src += src_step, rp += r0, vp += v0) {
-            if (interrupted(i)) return nullptr;
-            COE_t rec;
-            std::memcpy(&rec, src, sizeof rec);
-            double lr[3], lv[3];
-            k::sv_from_coe(rec, gm, lr, lv);
-            store_row(rp, r1, lr);
-            store_row(vp, v1, lv);
-        }
+        const int filled = aligned_items(records) && rows_in_place(rv) && rows_in_place(vv)
+                               ? fill_states<true>(records, rv, vv, n, gm)
+                               : fill_states<false>(records, rv, vv, n, gm);
+        if (filled < 0) return nullptr;
     }
     Ref ra = Ref::steal(call_numpy(module, st, st->str_asarray, r.get()));
     if (!ra) return nullptr;
