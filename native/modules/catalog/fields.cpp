@@ -89,9 +89,16 @@ int check_length(const char* func, const char* name, Py_ssize_t len, Py_ssize_t&
     return -1;
 }
 
-/// A 1-D C-contiguous array of `type` from `obj`, by safe casts only.
+/// A 1-D C-contiguous array of `type` from `obj`, by safe casts only: the values are read as
+/// they are, then cast (a list of floats is not truncated into integers).
 Ref numbers(const char* func, const char* name, PyObject* obj, int type, Py_ssize_t& n) {
-    Ref a = Ref::steal(PyArray_FROMANY(obj, type, 1, 1, NPY_ARRAY_CARRAY_RO));
+    Ref found = Ref::steal(PyArray_FromAny(obj, nullptr, 1, 1, 0, nullptr));
+    if (!found) return {};
+    auto* f = reinterpret_cast<PyArrayObject*>(found.get());
+    // An empty list is read as float64; nothing is lost casting no values.
+    const int cast = PyArray_SIZE(f) == 0 ? NPY_ARRAY_FORCECAST : 0;
+    Ref a =
+        Ref::steal(PyArray_FromArray(f, PyArray_DescrFromType(type), NPY_ARRAY_CARRAY_RO | cast));
     if (!a) return {};
     if (check_length(func, name, PyArray_SIZE(reinterpret_cast<PyArrayObject*>(a.get())), n) < 0)
         return {};
