@@ -65,7 +65,7 @@ def test_random_sets(kernel, api, gravity, mode, count, seed):
         "runaway ones; largest |dr| mm / |dv| um/s:"
     )
     for (name, kind), (dr, dv) in worst.items():
-        print(f"  {name:14s} {kind:22s} {dr:9.2e} {dv:9.2e}")
+        print(f"  {name:14s} {kind:28s} {dr:9.2e} {dv:9.2e}")
     assert all(dr <= 1.0 and dv <= 1.0 for dr, dv in worst.values()), worst
     # the generator is meant to exercise the failure codes too
     assert failures > 0
