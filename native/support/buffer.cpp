@@ -118,7 +118,8 @@ int Buffer::acquire_records(PyObject* obj, int ndim, int fields, const char* rec
 bool Buffer::adopt(PyObject* obj, int ndim, int fields, Access access) noexcept {
     if (!PyArray_CheckExact(obj)) return false;
     auto* a = reinterpret_cast<PyArrayObject*>(obj);
-    if (PyArray_NDIM(a) != ndim || (access == Access::writable && !PyArray_ISWRITEABLE(a)))
+    if (ndim > 2 || PyArray_NDIM(a) != ndim ||
+        (access == Access::writable && !PyArray_ISWRITEABLE(a)))
         return false;
     PyArray_Descr* d = PyArray_DESCR(a);
     const bool layout_ok = fields == 1 ? d->type_num == NPY_DOUBLE && PyArray_ISNBO(d->byteorder)
@@ -129,8 +130,12 @@ bool Buffer::adopt(PyObject* obj, int ndim, int fields, Access access) noexcept 
     }
     view_.buf = PyArray_DATA(a);
     view_.ndim = ndim;
-    view_.shape = PyArray_DIMS(a);
-    view_.strides = PyArray_STRIDES(a);
+    for (int k = 0; k < ndim; ++k) {
+        extents_[k] = PyArray_DIM(a, k);
+        extents_[2 + k] = PyArray_STRIDE(a, k);
+    }
+    view_.shape = extents_;
+    view_.strides = extents_ + 2;
     return true;
 }
 

@@ -73,6 +73,9 @@ private:
 
     Py_buffer view_{};
     bool held_ = false;
+    // Shape, then strides, of an adopted array: copied, since Python code run during a loop can
+    // give the array new dimensions and free the ones it had.
+    Py_ssize_t extents_[4] = {};
 };
 
 }  // namespace orbivex::py
