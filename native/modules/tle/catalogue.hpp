@@ -237,10 +237,10 @@ constexpr const char* annotation_of(std::span<const char* const> annotations,
 }
 
 /// Appends "(a, b=None, *rest, key=None) -> R": the parameters of `p` (each optional one
-/// defaults to None), `varargs` (nullptr: none) before the keyword-only ones, each annotated as
+/// defaults to None), `varargs` (empty: none) before the keyword-only ones, each annotated as
 /// `annotations` says, and the return annotation.
 template <std::size_t N>
-consteval void append_signature(Text<N>& out, const py::Params& p, const char* varargs,
+consteval void append_signature(Text<N>& out, const py::Params& p, std::string_view varargs,
                                 std::span<const char* const> annotations) {
     out += "(";
     const auto n = static_cast<Py_ssize_t>(p.names.size());
@@ -253,7 +253,7 @@ consteval void append_signature(Text<N>& out, const py::Params& p, const char* v
     auto star = [&] {
         separate();
         out += "*";
-        if (varargs) out += varargs;
+        out += varargs;
     };
     for (Py_ssize_t i = 0; i < n; ++i) {
         if (i == p.npositional) star();
@@ -265,7 +265,8 @@ consteval void append_signature(Text<N>& out, const py::Params& p, const char* v
         }
         if (i >= p.nrequired) out += "=None";
     }
-    if (varargs && n <= p.npositional) star();
+    // A view, not a pointer: the sanitizers make a variable's address no constant expression.
+    if (!varargs.empty() && n <= p.npositional) star();
     out += ")";
     if (const char* r = annotation_of(annotations, "return")) {
         out += " -> ";
@@ -285,7 +286,7 @@ inline constexpr const char elset_varargs[] = "elements";
 
 /// A class docstring: "<name><signature>\n--\n\n" (Python's mark of a text signature), then
 /// `doc`.
-consteval Text<128> class_doc(std::string_view name, const py::Params& p, const char* varargs,
+consteval Text<128> class_doc(std::string_view name, const py::Params& p, std::string_view varargs,
                               std::string_view doc) {
     Text<128> out;
     out += name;
@@ -296,7 +297,7 @@ consteval Text<128> class_doc(std::string_view name, const py::Params& p, const 
 }
 
 /// TLE has no docstring of its own: only the signature, for __text_signature__.
-inline constexpr auto tle_doc = class_doc("TLE", tle_init, nullptr, "");
+inline constexpr auto tle_doc = class_doc("TLE", tle_init, {}, "");
 // ELSET's published docstring, word for word: it tells users ELSET does not yet behave like
 // an Ephemeris; it is the class's documented text, not a note to ourselves.
 inline constexpr auto elset_doc =
@@ -342,7 +343,7 @@ consteval std::array<MethodText, n_methods> method_texts(std::string_view type) 
         out[i].qualname += ".";
         out[i].qualname += methods[i].name;
         out[i].doc += out[i].qualname.c_str();
-        append_signature(out[i].doc, methods[i].params, nullptr, methods[i].annotations);
+        append_signature(out[i].doc, methods[i].params, {}, methods[i].annotations);
     }
     return out;
 }
