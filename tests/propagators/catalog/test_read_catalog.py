@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 from .kernel import L1, L2, put
-from .reading import assert_same_columns
+from .reading import DERIVED, ELEMENTS, assert_same_columns
 
 catalog = pytest.importorskip("orbivex.propagators.analytical.sgp4.catalog")
 Time = pytest.importorskip("orbivex.time.time").Time
@@ -157,20 +157,7 @@ def test_tle_of_a_row(small, TLE):
     tle = small.tle(3)
     assert isinstance(tle, TLE) and tle.satno == 25544
     assert small.tle(-1).line1 == str(small.line1[-1])
-    for name in (
-        "inc",
-        "raa",
-        "ecc",
-        "arp",
-        "mea",
-        "mnm",
-        "sma",
-        "orp",
-        "eca",
-        "tra",
-        "pge",
-        "apg",
-    ):
+    for name in (*ELEMENTS, *DERIVED):
         assert getattr(small.tle(0), name) == getattr(small, name)[0]
     with pytest.raises(IndexError):
         small.tle(6)
