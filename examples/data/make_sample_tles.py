@@ -118,11 +118,9 @@ def element_sets(sat):
 
 
 def main():
-    out = [
-        "# SAMPLE DATA - invented element sets of invented satellites, written by",
-        "# make_sample_tles.py for the orbivex demo. They describe no real objects.",
-        "# Format: a name line, then line 1 and line 2 of each element set.",
-    ]
+    # Plain three-line text, as element sets are published: the file has no room for a note
+    # that the data are invented, so that note is in README.md beside it.
+    out = []
     for sat in SATELLITES:
         sets = list(element_sets(sat))
         if sat[1] == 90002:
