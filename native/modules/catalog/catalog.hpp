@@ -16,49 +16,99 @@ namespace orbivex::catalog {
 
 using py::Ref;
 
-/// The columns, in the order of pickled state and of the docstrings.
+// The columns, one row each, in the order of pickled state and of the properties:
+//   X(name, kind, text width, what _from_fields takes, compared by drop_duplicates, doc)
+// Each row becomes an enumerator c_<name>, an entry of `columns` and a read-only property of
+// Catalog; _from_fields, pickling, row selection and concat follow from the table. Units as TLE
+// has them; the fields TLE does not read as the text publishes them.
+#define ORBIVEX_CATALOG_COLUMNS(X)                                                                \
+    X(satno, int64, 0, published, false,                                                          \
+      "Catalogue numbers (int64): Alpha-5 decoded (A0000 = 100000 ... Z9999 = 339999).")         \
+    X(name, object, 0, published, false,                                                          \
+      "Names (object: str, or None for a two-line set): the line before line 1, without a\n"     \
+      "leading '0 ' and trailing white space, read as UTF-8.")                                    \
+    X(classification, text, 1, published, true, "Classification letters ('<U1'): U, C, S ...")   \
+    X(intldes, text, 8, published, true,                                                          \
+      "International designators ('<U8'): columns 10-17 of line 1 without trailing blanks.")     \
+    X(epoch_ns, int64, 0, published, false,                                                       \
+      "Epochs (int64): ns since 1970-01-01T00:00:00 UTC, exact from the text.")                  \
+    X(ndot, float64, 0, published, true,                                                          \
+      "First derivative of the mean motion over 2 (float64), as published: rev/day^2.")          \
+    X(nddot, float64, 0, published, true,                                                         \
+      "Second derivative of the mean motion over 6 (float64), as published: rev/day^3.")         \
+    X(bstar, float64, 0, published, true, "Drag term B* (float64), as published: 1/Earth radii.") \
+    X(ephemeris_type, int64, 0, published, true,                                                  \
+      "Ephemeris types (int64), as published (0 in most sets).")                                  \
+    X(element_number, int64, 0, published, true, "Element set numbers (int64), as published.")  \
+    X(revolution, int64, 0, published, true,                                                      \
+      "Revolution numbers at epoch (int64), as published.")                                       \
+    X(inc, float64, 0, published, true, "Inclinations (float64, rad), as TLE.inc.")              \
+    X(raa, float64, 0, published, true,                                                           \
+      "Right ascensions of the node (float64, rad), as TLE.raa.")                                 \
+    X(ecc, float64, 0, published, true, "Eccentricities (float64), as TLE.ecc.")                 \
+    X(arp, float64, 0, published, true, "Arguments of perigee (float64, rad), as TLE.arp.")      \
+    X(mea, float64, 0, published, true, "Mean anomalies (float64, rad), as TLE.mea.")            \
+    X(mnm, float64, 0, published, true, "Mean motions (float64, rad/s), as TLE.mnm.")            \
+    X(sma, float64, 0, computed, false, "Semimajor axes (float64, m), as TLE.sma.")              \
+    X(orp, float64, 0, computed, false, "Orbital periods (float64, s), as TLE.orp.")             \
+    X(eca, float64, 0, computed, false, "Eccentric anomalies (float64, rad), as TLE.eca.")       \
+    X(tra, float64, 0, computed, false, "True anomalies (float64, rad), as TLE.tra.")            \
+    X(pge, float64, 0, computed, false,                                                           \
+      "Perigee altitudes (float64, m above Earth.Re), as TLE.pge.")                               \
+    X(apg, float64, 0, computed, false,                                                           \
+      "Apogee altitudes (float64, m above Earth.Re), as TLE.apg.")                                \
+    X(line1, text, 69, computed, true,                                                            \
+      "Line 1 of each set ('<U69'), normalised as TLE stores it; '' where the values have no\n"  \
+      "two-line form (a catalogue number above 339999, an epoch outside 1957-2056, ...).")       \
+    X(line2, text, 69, computed, true, "Line 2 of each set ('<U69'), as line1.")                 \
+    X(source_line, int64, 0, optional, false,                                                     \
+      "Where each set starts in its source (int64): the 1-based line of its name, or of its\n"   \
+      "first element line; the record's line or number for the other formats.")
+
 enum Column : int {
-    c_satno,
-    c_name,
-    c_classification,
-    c_intldes,
-    c_epoch_ns,
-    c_ndot,
-    c_nddot,
-    c_bstar,
-    c_ephemeris_type,
-    c_element_number,
-    c_revolution,
-    c_inc,
-    c_raa,
-    c_ecc,
-    c_arp,
-    c_mea,
-    c_mnm,
-    c_sma,
-    c_orp,
-    c_eca,
-    c_tra,
-    c_pge,
-    c_apg,
-    c_line1,
-    c_line2,
-    c_source_line,
-    column_count
+#define ORBIVEX_ROW(name, kind, width, field, compared, doc) c_##name,
+    ORBIVEX_CATALOG_COLUMNS(ORBIVEX_ROW)
+#undef ORBIVEX_ROW
+        column_count
 };
 
 /// How a column is held: int64, float64, objects (str or None), or ASCII bytes of `width`
 /// shown as str of that width.
 enum class Kind : char { int64, float64, object, text };
 
+/// What Catalog._from_fields takes of a column: a published field it needs, one it may be
+/// given (else 1, 2, ...), or none (the column is computed from the others).
+enum class Field : char { published, optional, computed };
+
 struct ColumnSpec {
     const char* name;
     Kind kind;
-    int width;        ///< bytes of a text column
+    int width;  ///< bytes of a text column
+    Field field;
+    bool compared;    ///< part of what makes two sets of a satellite and epoch the same
     const char* doc;  ///< the property's docstring
 };
 
-extern const ColumnSpec columns[column_count];
+inline constexpr ColumnSpec columns[column_count] = {
+#define ORBIVEX_ROW(name, kind, width, field, compared, doc) \
+    {#name, Kind::kind, width, Field::field, compared, doc},
+    ORBIVEX_CATALOG_COLUMNS(ORBIVEX_ROW)
+#undef ORBIVEX_ROW
+};
+
+namespace detail {
+constexpr bool table_holds() {
+    for (const ColumnSpec& s : columns) {
+        // A text column has a width; the others hold 8-byte items or objects.
+        if ((s.kind == Kind::text) != (s.width > 0)) return false;
+        if (s.compared && s.kind == Kind::object) return false;
+    }
+    // Catalogue order is by these two, which the type's code reads by name.
+    return columns[c_satno].kind == Kind::int64 && columns[c_epoch_ns].kind == Kind::int64 &&
+           columns[c_source_line].field == Field::optional;
+}
+}  // namespace detail
+static_assert(detail::table_holds());
 
 /// A catalogue: `n` element sets as read-only, C-contiguous 1-D columns of length n, sorted by
 /// satellite, then epoch. Text columns are held as bytes ('S' arrays, a quarter of the str

@@ -9,47 +9,6 @@
 
 namespace orbivex::catalog {
 
-// Units as TLE has them; the fields TLE does not read as the text publishes them.
-const ColumnSpec columns[column_count] = {
-    {"satno", Kind::int64, 0,
-     "Catalogue numbers (int64): Alpha-5 decoded (A0000 = 100000 ... Z9999 = 339999)."},
-    {"name", Kind::object, 0,
-     "Names (object: str, or None for a two-line set): the line before line 1, without a\n"
-     "leading '0 ' and trailing white space, read as UTF-8."},
-    {"classification", Kind::text, 1, "Classification letters ('<U1'): U, C, S ..."},
-    {"intldes", Kind::text, 8,
-     "International designators ('<U8'): columns 10-17 of line 1 without trailing blanks."},
-    {"epoch_ns", Kind::int64, 0,
-     "Epochs (int64): ns since 1970-01-01T00:00:00 UTC, exact from the text."},
-    {"ndot", Kind::float64, 0,
-     "First derivative of the mean motion over 2 (float64), as published: rev/day^2."},
-    {"nddot", Kind::float64, 0,
-     "Second derivative of the mean motion over 6 (float64), as published: rev/day^3."},
-    {"bstar", Kind::float64, 0, "Drag term B* (float64), as published: 1/Earth radii."},
-    {"ephemeris_type", Kind::int64, 0, "Ephemeris types (int64), as published (0 in most sets)."},
-    {"element_number", Kind::int64, 0, "Element set numbers (int64), as published."},
-    {"revolution", Kind::int64, 0, "Revolution numbers at epoch (int64), as published."},
-    {"inc", Kind::float64, 0, "Inclinations (float64, rad), as TLE.inc."},
-    {"raa", Kind::float64, 0, "Right ascensions of the node (float64, rad), as TLE.raa."},
-    {"ecc", Kind::float64, 0, "Eccentricities (float64), as TLE.ecc."},
-    {"arp", Kind::float64, 0, "Arguments of perigee (float64, rad), as TLE.arp."},
-    {"mea", Kind::float64, 0, "Mean anomalies (float64, rad), as TLE.mea."},
-    {"mnm", Kind::float64, 0, "Mean motions (float64, rad/s), as TLE.mnm."},
-    {"sma", Kind::float64, 0, "Semimajor axes (float64, m), as TLE.sma."},
-    {"orp", Kind::float64, 0, "Orbital periods (float64, s), as TLE.orp."},
-    {"eca", Kind::float64, 0, "Eccentric anomalies (float64, rad), as TLE.eca."},
-    {"tra", Kind::float64, 0, "True anomalies (float64, rad), as TLE.tra."},
-    {"pge", Kind::float64, 0, "Perigee altitudes (float64, m above Earth.Re), as TLE.pge."},
-    {"apg", Kind::float64, 0, "Apogee altitudes (float64, m above Earth.Re), as TLE.apg."},
-    {"line1", Kind::text, 69,
-     "Line 1 of each set ('<U69'), normalised as TLE stores it; '' where the values have no\n"
-     "two-line form (a catalogue number above 339999, an epoch outside 1957-2056, ...)."},
-    {"line2", Kind::text, 69, "Line 2 of each set ('<U69'), as line1."},
-    {"source_line", Kind::int64, 0,
-     "Where each set starts in its source (int64): the 1-based line of its name, or of its\n"
-     "first element line; the record's line or number for the other formats."},
-};
-
 namespace {
 
 CatalogObject* as_catalog(PyObject* self) { return reinterpret_cast<CatalogObject*>(self); }
@@ -244,34 +203,11 @@ PyGetSetDef column_property(const Column k) {
 }
 
 PyGetSetDef Catalog_getset[] = {
-    column_property(c_satno),
-    column_property(c_name),
-    column_property(c_classification),
-    column_property(c_intldes),
-    column_property(c_epoch_ns),
-    column_property(c_ndot),
-    column_property(c_nddot),
-    column_property(c_bstar),
-    column_property(c_ephemeris_type),
-    column_property(c_element_number),
-    column_property(c_revolution),
-    column_property(c_inc),
-    column_property(c_raa),
-    column_property(c_ecc),
-    column_property(c_arp),
-    column_property(c_mea),
-    column_property(c_mnm),
-    column_property(c_sma),
-    column_property(c_orp),
-    column_property(c_eca),
-    column_property(c_tra),
-    column_property(c_pge),
-    column_property(c_apg),
-    column_property(c_line1),
-    column_property(c_line2),
-    column_property(c_source_line),
-    {"epoch", Catalog_get_epoch, nullptr, "The epochs as a Time (of epoch_ns: exact instants).",
-     nullptr},
+#define ORBIVEX_ROW(name, kind, width, field, compared, doc) column_property(c_##name),
+    ORBIVEX_CATALOG_COLUMNS(ORBIVEX_ROW)
+#undef ORBIVEX_ROW
+        {"epoch", Catalog_get_epoch, nullptr, "The epochs as a Time (of epoch_ns: exact instants).",
+         nullptr},
     {"satellites", Catalog_get_satellites, nullptr,
      "The satellite numbers, each once, in increasing order (int64).", nullptr},
     {"rejected", Catalog_get_rejected, nullptr,

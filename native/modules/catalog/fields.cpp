@@ -18,47 +18,8 @@ namespace tle = kern::tle;
 const char* const make_names[] = {"fields", "rejected"};
 const py::Params make_params{make_names, 1, 2};
 
-/// The fields _from_fields reads: the published ones and source_line.
-enum Field : int {
-    f_satno,
-    f_name,
-    f_classification,
-    f_intldes,
-    f_epoch_ns,
-    f_ndot,
-    f_nddot,
-    f_bstar,
-    f_ephemeris_type,
-    f_element_number,
-    f_revolution,
-    f_inc,
-    f_raa,
-    f_ecc,
-    f_arp,
-    f_mea,
-    f_mnm,
-    f_source_line,
-    field_count
-};
-/// Each field's column: the published ones keep their names and kinds.
-constexpr Column field_column[field_count] = {c_satno,
-                                              c_name,
-                                              c_classification,
-                                              c_intldes,
-                                              c_epoch_ns,
-                                              c_ndot,
-                                              c_nddot,
-                                              c_bstar,
-                                              c_ephemeris_type,
-                                              c_element_number,
-                                              c_revolution,
-                                              c_inc,
-                                              c_raa,
-                                              c_ecc,
-                                              c_arp,
-                                              c_mea,
-                                              c_mnm,
-                                              c_source_line};
+/// Whether _from_fields takes the column as a field.
+constexpr bool is_field(const ColumnSpec& spec) { return spec.field != Field::computed; }
 
 /// `rejected` as a tuple of TLEFormatError.
 Ref rejected_tuple(catalog_state* st, PyObject* rejected) {
@@ -233,9 +194,9 @@ PyObject* Catalog_from_fields(PyObject* type, PyObject* const* args, Py_ssize_t 
         PyObject *key, *value;
         while (PyDict_Next(fields, &pos, &key, &value)) {
             bool known = false;
-            for (int k = 0; k < field_count && !known; ++k)
-                known = PyUnicode_Check(key) &&
-                        PyUnicode_CompareWithASCIIString(key, columns[field_column[k]].name) == 0;
+            for (int k = 0; k < column_count && !known; ++k)
+                known = is_field(columns[k]) && PyUnicode_Check(key) &&
+                        PyUnicode_CompareWithASCIIString(key, columns[k].name) == 0;
             if (!known) {
                 PyErr_Format(PyExc_ValueError, "%s: unknown field %R", func, key);
                 return nullptr;
@@ -246,12 +207,13 @@ PyObject* Catalog_from_fields(PyObject* type, PyObject* const* args, Py_ssize_t 
     if (!rejected) return nullptr;
 
     Py_ssize_t n = -1;
-    Ref in[field_count];
-    for (int k = 0; k < field_count; ++k) {
-        const ColumnSpec& spec = columns[field_column[k]];
+    Ref in[column_count];  // the fields given, by column
+    for (int k = 0; k < column_count; ++k) {
+        const ColumnSpec& spec = columns[k];
+        if (!is_field(spec)) continue;
         PyObject* obj = PyDict_GetItemString(fields, spec.name);  // borrowed; no error raised
         if (!obj) {
-            if (k == f_source_line) continue;
+            if (spec.field == Field::optional) continue;
             PyErr_Format(PyExc_ValueError, "%s: no field '%s'", func, spec.name);
             return nullptr;
         }
@@ -275,21 +237,23 @@ PyObject* Catalog_from_fields(PyObject* type, PyObject* const* args, Py_ssize_t 
         cols[k] = new_column(static_cast<Column>(k), n);
         if (!cols[k]) return nullptr;
     }
-    const auto i64in = [&](Field f) { return data_of<std::int64_t>(in[f].get()); };
-    const auto f64in = [&](Field f) { return data_of<double>(in[f].get()); };
+    const auto i64in = [&](Column c) { return data_of<std::int64_t>(in[c].get()); };
+    const auto f64in = [&](Column c) { return data_of<double>(in[c].get()); };
     const auto i64out = [&](Column c) { return data_of<std::int64_t>(cols[c].get()); };
     const auto f64out = [&](Column c) { return data_of<double>(cols[c].get()); };
-    for (int k = 0; k < field_count; ++k) {
-        const Column c = field_column[k];
-        if (!in[k] || c == c_name) continue;
+    for (int k = 0; k < column_count; ++k) {
+        if (!in[k]) continue;
+        if (columns[k].kind == Kind::object) {
+            cols[k] = std::move(in[k]);  // already a new column of its own
+            continue;
+        }
         const std::size_t bytes =
             static_cast<std::size_t>(PyArray_NBYTES(reinterpret_cast<PyArrayObject*>(in[k].get())));
-        std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(cols[c].get())),
+        std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(cols[k].get())),
                     PyArray_DATA(reinterpret_cast<PyArrayObject*>(in[k].get())), bytes);
     }
-    cols[c_name] = std::move(in[f_name]);
     std::int64_t* source_line = i64out(c_source_line);
-    const std::int64_t* epoch = i64in(f_epoch_ns);
+    const std::int64_t* epoch = i64in(c_epoch_ns);
     char* line1 = data_of<char>(cols[c_line1].get());
     char* line2 = data_of<char>(cols[c_line2].get());
     const char* classification = data_of<char>(cols[c_classification].get());
@@ -299,30 +263,30 @@ PyObject* Catalog_from_fields(PyObject* type, PyObject* const* args, Py_ssize_t 
             PyErr_Format(PyExc_ValueError, "%s: epoch_ns[%zd] is NaT", func, i);
             return nullptr;
         }
-        if (!in[f_source_line]) source_line[i] = i + 1;
+        if (!in[c_source_line]) source_line[i] = i + 1;
         // Degrees and revolutions per day as TLE scales them.
         double* el[6] = {f64out(c_inc), f64out(c_raa), f64out(c_ecc),
                          f64out(c_arp), f64out(c_mea), f64out(c_mnm)};
-        el[0][i] = f64in(f_inc)[i] * units.deg;
-        el[1][i] = f64in(f_raa)[i] * units.deg;
-        el[2][i] = f64in(f_ecc)[i];
-        el[3][i] = f64in(f_arp)[i] * units.deg;
-        el[4][i] = f64in(f_mea)[i] * units.deg;
-        el[5][i] = (f64in(f_mnm)[i] * units.rev) / units.day;
+        el[0][i] = f64in(c_inc)[i] * units.deg;
+        el[1][i] = f64in(c_raa)[i] * units.deg;
+        el[2][i] = f64in(c_ecc)[i];
+        el[3][i] = f64in(c_arp)[i] * units.deg;
+        el[4][i] = f64in(c_mea)[i] * units.deg;
+        el[5][i] = (f64in(c_mnm)[i] * units.rev) / units.day;
         double d[6];
         derive(el[5][i], el[2][i], el[4][i], gm, re, d);
         const Column derived[6] = {c_sma, c_orp, c_eca, c_tra, c_pge, c_apg};
         for (int k = 0; k < 6; ++k) f64out(derived[k])[i] = d[k];
 
         tle::Fields f{};
-        f.satno = i64in(f_satno)[i];
+        f.satno = i64in(c_satno)[i];
         f.epoch_ns = epoch[i];
-        f.ephemeris_type = clamp32(i64in(f_ephemeris_type)[i]);
-        f.element_number = clamp32(i64in(f_element_number)[i]);
-        f.revolution = clamp32(i64in(f_revolution)[i]);
-        f.ndot = f64in(f_ndot)[i];
-        f.nddot = f64in(f_nddot)[i];
-        f.bstar = f64in(f_bstar)[i];
+        f.ephemeris_type = clamp32(i64in(c_ephemeris_type)[i]);
+        f.element_number = clamp32(i64in(c_element_number)[i]);
+        f.revolution = clamp32(i64in(c_revolution)[i]);
+        f.ndot = f64in(c_ndot)[i];
+        f.nddot = f64in(c_nddot)[i];
+        f.bstar = f64in(c_bstar)[i];
         f.inc = el[0][i];
         f.raa = el[1][i];
         f.ecc = el[2][i];

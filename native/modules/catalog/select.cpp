@@ -223,28 +223,16 @@ PyObject* Catalog_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 PyObject* Catalog_drop_duplicates(PyObject* self, PyObject*) noexcept {
     CatalogObject* c = as_catalog(self);
     const std::int64_t *s = i64(c, c_satno), *e = i64(c, c_epoch_ns);
-    // Bits of the published values that must agree besides the lines.
-    const Column numbers[] = {c_ndot,
-                              c_nddot,
-                              c_bstar,
-                              c_ephemeris_type,
-                              c_element_number,
-                              c_revolution,
-                              c_inc,
-                              c_raa,
-                              c_ecc,
-                              c_arp,
-                              c_mea,
-                              c_mnm};
-    const Column texts[] = {c_classification, c_intldes, c_line1, c_line2};
+    // The bytes of every compared column must agree: numbers to the bit, text to the byte.
     const auto same = [&](Py_ssize_t i, Py_ssize_t j) {
-        for (Column k : numbers)
-            if (std::memcmp(data_of<char>(c->column[k]) + 8 * i,
-                            data_of<char>(c->column[k]) + 8 * j, 8) != 0)
+        for (int k = 0; k < column_count; ++k) {
+            if (!columns[k].compared) continue;
+            const auto w = static_cast<std::size_t>(
+                PyArray_ITEMSIZE(reinterpret_cast<PyArrayObject*>(c->column[k])));
+            const char* p = data_of<char>(c->column[k]);
+            if (std::memcmp(p + w * static_cast<std::size_t>(i),
+                            p + w * static_cast<std::size_t>(j), w) != 0)
                 return false;
-        for (Column k : texts) {
-            const auto w = static_cast<std::size_t>(columns[k].width);
-            if (std::memcmp(text(c, k) + w * i, text(c, k) + w * j, w) != 0) return false;
         }
         return true;
     };

@@ -130,6 +130,26 @@ def test_drop_duplicates():
     assert kept.drop_duplicates() is kept
 
 
+def test_drop_duplicates_compares_published_values_and_lines(small):
+    # Two rows of one satellite and epoch that differ in one column only: repeated sets unless
+    # that column is a published value or a line.
+    _, (columns, _) = small.__reduce__()
+    compared = {"classification", "intldes", "ndot", "nddot", "bstar", "ephemeris_type"}
+    compared |= {"element_number", "revolution", *ELEMENTS, "line1", "line2"}
+    for name in set(columns) - {"satno", "epoch_ns"}:
+        pair = {k: np.repeat(v[:1], 2) for k, v in columns.items()}
+        column = pair[name].copy()
+        if column.dtype.kind == "S":
+            column[1] = b"X" * column.dtype.itemsize
+        elif column.dtype.kind == "O":
+            column[1] = "OTHER"
+        else:
+            column[1] = column[1] + 1
+        pair[name] = column
+        kept = catalog.Catalog._from_columns(pair).drop_duplicates()
+        assert len(kept) == (2 if name in compared else 1), name
+
+
 def test_concat(small, tmp_path):
     extra_text = text_of([("00005", 20, "FIVE AGAIN"), ("00009", 5, None)]) + "stray\n"
     extra = catalog.parse(extra_text, errors="skip")
