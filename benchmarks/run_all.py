@@ -5,7 +5,14 @@ import sys
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
-SCRIPTS = ["bench_quiver.py", "bench_coe.py", "bench_time.py", "bench_tle.py"]
+SCRIPTS = [
+    "bench_quiver.py",
+    "bench_coe.py",
+    "bench_time.py",
+    "bench_tle.py",
+    "bench_sgp4.py",
+    "bench_catalog.py",
+]
 
 
 def main() -> int:
