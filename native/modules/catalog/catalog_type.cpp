@@ -139,6 +139,26 @@ PyObject* Catalog_reduce(PyObject* self, PyObject*) noexcept {
     return Py_BuildValue("O(OO)", make.get(), state.get(), c->rejected);
 }
 
+/// Arrow and pandas live in the Python half (_catalog_arrow), which imports them when used.
+PyObject* call_arrow(const char* name, PyObject* arg) noexcept {
+    Ref module =
+        Ref::steal(PyImport_ImportModule("orbivex.propagators.analytical.sgp4._catalog_arrow"));
+    if (!module) return nullptr;
+    Ref func = Ref::steal(PyObject_GetAttrString(module.get(), name));
+    if (!func) return nullptr;
+    return PyObject_CallOneArg(func.get(), arg);
+}
+
+PyObject* Catalog_to_pandas(PyObject* self, PyObject*) noexcept {
+    return call_arrow("to_pandas", self);
+}
+PyObject* Catalog_to_arrow(PyObject* self, PyObject*) noexcept {
+    return call_arrow("to_arrow", self);
+}
+PyObject* Catalog_from_arrow(PyObject*, PyObject* table) noexcept {
+    return call_arrow("from_arrow", table);
+}
+
 template <class F>
 PyCFunction cfunc(F* f) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
@@ -180,6 +200,20 @@ PyMethodDef Catalog_methods[] = {
      "'3le': each set after its name line (padded to 24 columns, or as '0 NAME' where the\n"
      "plain line would not read back as a name; a set without a name has no name line). The\n"
      "other formats are written by the writers in _catalog_py.WRITERS."},
+    {"to_pandas", cfunc(Catalog_to_pandas), METH_NOARGS,
+     "to_pandas($self, /)\n--\n\n"
+     "The catalogue as a pandas DataFrame: one column per catalogue column, and epoch (the\n"
+     "instants as datetime64[ns, UTC]) before epoch_ns. Needs pandas and pyarrow."},
+    {"to_arrow", cfunc(Catalog_to_arrow), METH_NOARGS,
+     "to_arrow($self, /)\n--\n\n"
+     "The catalogue as a pyarrow Table: int64, float64 and string columns (name nullable),\n"
+     "and epoch (timestamp[ns, UTC]) before epoch_ns. The rejected sets are left out."},
+    {"from_arrow", cfunc(Catalog_from_arrow), METH_O | METH_CLASS,
+     "from_arrow($type, table, /)\n--\n\n"
+     "The Catalog of a pyarrow Table (or anything with __arrow_c_stream__) of to_arrow's\n"
+     "columns and types, in any column order, epoch optional: from_arrow(c.to_arrow())\n"
+     "equals c bit for bit. Rows out of catalogue order are sorted (stably); no rejected sets.\n"
+     "ValueError names a missing, unknown or mistyped column."},
     {"_from_fields", cfunc(Catalog_from_fields), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "_from_fields($type, /, fields, rejected=())\n--\n\n"
      "A Catalog of the records of a format read in Python. `fields` maps each of satno,\n"
