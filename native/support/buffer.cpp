@@ -107,12 +107,12 @@ int Buffer::acquire(PyObject* obj, int flags) noexcept {
     return 0;
 }
 
-int Buffer::acquire_doubles(PyObject* obj, int ndim, Access access) noexcept {
-    return acquire_checked(obj, ndim, 1, nullptr, access);
+int Buffer::acquire_doubles(PyObject* obj, int ndim, Access access, GotFormat got) noexcept {
+    return acquire_checked(obj, ndim, 1, nullptr, access, got);
 }
 
 int Buffer::acquire_records(PyObject* obj, int ndim, int fields, const char* record) noexcept {
-    return acquire_checked(obj, ndim, fields, record, Access::writable);
+    return acquire_checked(obj, ndim, fields, record, Access::writable, GotFormat::labelled);
 }
 
 bool Buffer::adopt(PyObject* obj, int ndim, int fields, Access access) noexcept {
@@ -140,7 +140,7 @@ bool Buffer::adopt(PyObject* obj, int ndim, int fields, Access access) noexcept 
 }
 
 int Buffer::acquire_checked(PyObject* obj, int ndim, int fields, const char* record,
-                            Access access) noexcept {
+                            Access access, GotFormat got) noexcept {
     if (adopt(obj, ndim, fields, access)) return 0;
     // Asked read-only first, so that the dimension and the layout are reported before the
     // write access (a NumPy scalar record is a read-only buffer of no dimensions).
@@ -155,8 +155,8 @@ int Buffer::acquire_checked(PyObject* obj, int ndim, int fields, const char* rec
                                        : native_double_fields(format) == fields;
     if (!layout_ok || view_.itemsize != static_cast<Py_ssize_t>(sizeof(double)) * fields) {
         if (fields == 1)
-            PyErr_Format(PyExc_ValueError, "Buffer dtype mismatch, expected 'double' but got '%s'",
-                         format);
+            PyErr_Format(PyExc_ValueError, "Buffer dtype mismatch, expected 'double' but got %s'%s'",
+                         got == GotFormat::labelled ? "format " : "", format);
         else
             PyErr_Format(PyExc_ValueError,
                          "Buffer dtype mismatch, expected '%s' (%d float64 fields, %d bytes) "

@@ -19,11 +19,15 @@ Py_ssize_t native_double_fields(const char* format) noexcept;
 /// Whether a checked view must be writable.
 enum class Access { writable, read_only };
 
+/// How a float64 view's dtype mismatch names the format found: "but got 'F'", or "but got
+/// format 'F'" as the coe module's functions have always worded it.
+enum class GotFormat { quoted, labelled };
+
 /// Non-copyable, non-movable owner of one acquired buffer; released on destruction.
 ///
 /// The checked acquisitions raise ValueError with these texts:
 ///   "Buffer has wrong number of dimensions (expected N, got M)"
-///   "Buffer dtype mismatch, expected 'double' but got 'F'"
+///   "Buffer dtype mismatch, expected 'double' but got 'F'" (or "... but got format 'F'")
 ///   "Buffer dtype mismatch, expected 'R' (N float64 fields, B bytes) but got format 'F' of I bytes"
 ///   "buffer source array is read-only"
 /// An exact ndarray whose layout passes is read through its own data, shape and strides
@@ -43,7 +47,8 @@ public:
     int acquire(PyObject* obj, int flags) noexcept;
 
     /// A view of `ndim` dimensions of native float64 items, any strides.
-    int acquire_doubles(PyObject* obj, int ndim, Access access = Access::writable) noexcept;
+    int acquire_doubles(PyObject* obj, int ndim, Access access = Access::writable,
+                        GotFormat got = GotFormat::quoted) noexcept;
 
     /// A writable view of `ndim` dimensions of records of `fields` native float64 fields at
     /// offsets 0, 8, 16, ...; `record` names the record type in the error text.
@@ -67,8 +72,8 @@ public:
     }
 
 private:
-    int acquire_checked(PyObject* obj, int ndim, int fields, const char* record,
-                        Access access) noexcept;
+    int acquire_checked(PyObject* obj, int ndim, int fields, const char* record, Access access,
+                        GotFormat got) noexcept;
     bool adopt(PyObject* obj, int ndim, int fields, Access access) noexcept;
 
     Py_buffer view_{};

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "support/function.hpp"
+#include "support/text.hpp"
 
 namespace orbivex::coe::cat {
 
@@ -100,8 +101,8 @@ enum class Defaults {
 
 /// One parameter of a form. The first parameter's name comes from the row.
 struct Param {
-    const char* name;        ///< nullptr: the row's first parameter
-    const char* annotation;  ///< in __annotations__ and the signature line
+    const char* name;                     ///< nullptr: the row's first parameter
+    const char* annotation;               ///< in __annotations__ and the signature line
     const char* shown_default = nullptr;  ///< the default as the signature line shows it
     const char* c_type = nullptr;         ///< shown before the name in the signature line
 };
@@ -121,12 +122,18 @@ struct Form {
 
 inline constexpr const char doubles[] = "double | ndarray[double]";
 
-inline constexpr Form size_form{
-    {{{nullptr, doubles}, {"GM", "double", "Earth.GM"}}}, 2, 1, doubles, Defaults::earth_gm,
-    ORBIVEX_COE_SIZE_TAIL};
-inline constexpr Form anomaly_form{
-    {{{nullptr, doubles}, {"ecc", doubles}}}, 2, 2, doubles, Defaults::none,
-    ORBIVEX_COE_ANOMALY_TAIL};
+inline constexpr Form size_form{{{{nullptr, doubles}, {"GM", "double", "Earth.GM"}}},
+                                2,
+                                1,
+                                doubles,
+                                Defaults::earth_gm,
+                                ORBIVEX_COE_SIZE_TAIL};
+inline constexpr Form anomaly_form{{{{nullptr, doubles}, {"ecc", doubles}}},
+                                   2,
+                                   2,
+                                   doubles,
+                                   Defaults::none,
+                                   ORBIVEX_COE_ANOMALY_TAIL};
 // GM carries "double" before its name in these signature lines, as it always has.
 inline constexpr Form coe_from_sv_form{{{{nullptr, "ndarray[double]"},
                                          {"v", "ndarray[double]"},
@@ -153,21 +160,7 @@ constexpr const Form& form_of(std::string_view form) {
 
 // ---- rendered texts -----------------------------------------------------------------------
 
-/// Text built at compile time in a fixed buffer, NUL-terminated.
-template <std::size_t N>
-struct Text {
-    char chars[N]{};
-    std::size_t size = 0;
-
-    constexpr Text& operator+=(std::string_view s) {
-        for (char c : s) {
-            if (size + 1 >= N) throw "text longer than its buffer";
-            chars[size++] = c;
-        }
-        return *this;
-    }
-    constexpr const char* c_str() const { return chars; }
-};
+using py::Text;
 
 /// Everything one row gives its function object.
 struct Function {
@@ -192,7 +185,7 @@ struct Function {
 /// "name(p: A, GM: double = Earth.GM) -> R\n\n<body><tail>".
 consteval Function make_function(const char* name, const Form& form, const char* first,
                                  std::string_view body) {
-    Function f{name, &form};
+    Function f{name, &form, {}, {}, {}};
     f.doc += name;
     f.doc += "(";
     for (std::size_t i = 0; i < form.count; ++i) {

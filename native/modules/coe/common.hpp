@@ -1,11 +1,15 @@
-// Shared glue of the coe module: module state, call-time global lookups and buffer views.
+// Shared glue of the coe module: module state, call-time global lookups and conversions.
 #pragma once
 #include <Python.h>
 
 #include <cstdint>
-#include <cstring>
+#include <tuple>
 
+#include "catalogue.hpp"
+#include "support/buffer.hpp"
 #include "support/function.hpp"
+#include "support/globals.hpp"
+#include "support/module.hpp"
 #include "support/ref.hpp"
 
 namespace orbivex::coe {
@@ -13,26 +17,16 @@ namespace orbivex::coe {
 /// What the module fixes at import. The real modules are kept to recognise, at call time, that
 /// the module-level names still refer to them (the condition for the fast paths).
 struct coe_state {
-    PyObject* numbers;     // the standard `numbers` module
-    PyObject* real;        // numbers.Real
-    PyObject* numpy;       // the NumPy module
-    PyObject* ndarray;     // numpy.ndarray
-    PyObject* key_numbers;  // interned global names
-    PyObject* key_numpy;
-    PyObject* key_real;
-    PyObject* key_coe_dt;
-    PyObject* str_ndim;
-    PyObject* str_shape;
-    PyObject* str_reshape;
-    PyObject* str_zeros_like;
-    PyObject* str_zeros;
-    PyObject* str_asarray;
+    PyObject* numbers;                                          // the standard `numbers` module
+    PyObject* real;                                             // numbers.Real
+    PyObject* numpy;                                            // the NumPy module
+    PyObject *key_numbers, *key_numpy, *key_real, *key_coe_dt;  // global names
+    PyObject *str_ndim, *str_shape, *str_reshape, *str_zeros_like, *str_zeros, *str_asarray;
     PyObject* str_double;
-    PyObject* str_dtype;
-    PyObject* one;           // int 1
-    PyObject* three_tuple;   // (3,)
-    PyObject* row_shape;     // (1, 3)
-    bool assertions;         // builtins __debug__ at import
+    PyObject* one;          // int 1
+    PyObject* three_tuple;  // (3,)
+    PyObject* row_shape;    // (1, 3)
+    bool assertions;        // builtins __debug__ at import
     // Versions of the coe and `numbers` module dicts when the names were last found untouched.
     uint64_t globals_version;
     uint64_t numbers_version;
@@ -49,21 +43,52 @@ struct coe_state {
         PyObject* coe_dt;
         bool known;
     } np;
-    // The record dtype last found to have the plain layout, with its names tuple (renaming the
-    // fields replaces the tuple; nothing else about the layout can change): held, so that the
-    // pointers keep meaning these objects.
-    PyObject* plain_descr;
-    PyObject* plain_names;
-    PyObject* kw_shape_dtype;  // ("shape", "dtype"), made on first use
+
+    static constexpr auto refs() {
+        using S = coe_state;
+        using py::interned, py::owned;
+        return std::tuple{
+            owned(&S::numbers),
+            owned(&S::real),
+            owned(&S::numpy),
+            interned(&S::key_numbers, "numbers"),
+            interned(&S::key_numpy, "numpy"),
+            interned(&S::key_real, "Real"),
+            interned(&S::key_coe_dt, "COE_dt"),
+            interned(&S::str_ndim, "ndim"),
+            interned(&S::str_shape, "shape"),
+            interned(&S::str_reshape, "reshape"),
+            interned(&S::str_zeros_like, "zeros_like"),
+            interned(&S::str_zeros, "zeros"),
+            interned(&S::str_asarray, "asarray"),
+            interned(&S::str_double, "double"),
+            owned(&S::one),
+            owned(&S::three_tuple),
+            owned(&S::row_shape),
+        };
+    }
 };
 
+/// The module: the functions of the catalogue and the native table of exports.hpp.
+struct coe_module {
+    static constexpr const char name[] = "coe";
+    static constexpr const char doc[] =
+        "Classical orbital elements: size, period and mean motion, the anomalies (Kepler's\n"
+        "equation) and state vectors, for floats and one-dimensional float64 arrays.";
+    using State = coe_state;
+    static int exec(PyObject* module, coe_state& st) noexcept;
+};
+
+/// The state of one of the module's own function owners (set from exec on, never NULL then).
 inline coe_state* state_of(PyObject* module) {
     return static_cast<coe_state*>(PyModule_GetState(module));
 }
 
 /// Value of a module-level name at call time (module dict, then builtins; NameError if neither
-/// has it). New reference or NULL.
-PyObject* global(PyObject* module, PyObject* key);
+/// has it); empty with the error set.
+inline py::Ref global(PyObject* module, PyObject* key) {
+    return py::module_global(PyModule_GetDict(module), key);
+}
 
 /// Version tag of a dict: changes whenever the dict is modified (deprecated since 3.12, still
 /// maintained through 3.13; later versions drop it, and every call then takes the lookup).
@@ -86,7 +111,8 @@ bool numbers_untouched_lookup(PyObject* module, coe_state* st);
 /// an exact float or int is a scalar without asking isinstance. Two version reads when neither
 /// dict changed since the last look (the scalar call's cost is dominated by this test).
 inline bool numbers_untouched(PyObject* module, coe_state* st) {
-    if (have_dict_versions && st->versions_known && dict_version(PyModule_GetDict(module)) == st->globals_version &&
+    if (have_dict_versions && st->versions_known &&
+        dict_version(PyModule_GetDict(module)) == st->globals_version &&
         dict_version(PyModule_GetDict(st->numbers)) == st->numbers_version)
         return true;
     return numbers_untouched_lookup(module, st);
@@ -127,38 +153,6 @@ PyObject* subscript(PyObject* obj, Py_ssize_t i);
 /// obj[i] converted to a double, through the object's own item access.
 int item_to_double(PyObject* obj, Py_ssize_t i, double& out);
 
-/// A writable typed buffer view: doubles (`ndim` dimensions) or records of `record_doubles`
-/// doubles. Released on destruction.
-class View {
-public:
-    View() = default;
-    View(const View&) = delete;
-    View& operator=(const View&) = delete;
-    ~View() {
-        if (held_) PyBuffer_Release(&buf_);
-    }
-    /// Acquires `obj` as a writable view of `ndim` dimensions whose items are `record_doubles`
-    /// native doubles (1 for a plain double array). ValueError when the buffer differs. `st`,
-    /// if given, keeps the last record dtype found plain.
-    int acquire(PyObject* obj, int ndim, int record_doubles, coe_state* st = nullptr);
-    Py_ssize_t len(int axis = 0) const { return buf_.shape[axis]; }
-    char* at(Py_ssize_t i) const { return static_cast<char*>(buf_.buf) + i * buf_.strides[0]; }
-    char* at(Py_ssize_t i, Py_ssize_t j) const { return at(i) + j * buf_.strides[1]; }
-    Py_ssize_t stride(int axis = 0) const { return buf_.strides[axis]; }
-    void store(Py_ssize_t i, double value) const { std::memcpy(at(i), &value, sizeof value); }
-
-private:
-    /// An exact ndarray that the buffer request would give unchanged is read through its own
-    /// data (valid while the caller holds it) with a copy of its shape and strides: the
-    /// request costs more than the rest of a call on empty input, for records most of all
-    /// (numpy writes their format).
-    bool adopt(PyObject* obj, int ndim, int record_doubles, coe_state* st);
-
-    Py_buffer buf_{};
-    bool held_ = false;
-    Py_ssize_t extents_[4] = {};  // shape, then strides, of an adopted array
-};
-
 /// Elements between two looks for a pending signal in the array loops: a look costs a few
 /// nanoseconds, far below the work of this many elements, and Ctrl-C is answered well within a
 /// second for any ordinary input.
@@ -180,13 +174,21 @@ const decltype(coe_state::np)* numpy_names(PyObject* module, coe_state* st);
 /// NULL.
 PyObject* call_numpy(PyObject* module, coe_state* st, PyObject* name, PyObject* arg);
 
+/// `numpy.zeros(shape=shape, dtype=COE_dt)` (records) or `dtype=numpy.double`, with the
+/// module-level names. New reference or NULL.
+PyObject* zeros(PyObject* module, coe_state* st, PyObject* shape, bool records);
+
 /// Exact ndarray of native float64 with `ndim` dimensions (a fast-path operand)?
 bool is_plain_double_array(PyObject* obj, int ndim);
 
-/// The module's twelve functions, in order of creation.
-extern const py::FunctionSpec size_specs[4];
-extern const py::FunctionSpec anomaly_specs[6];
-extern const py::FunctionSpec coe_from_sv_spec;
-extern const py::FunctionSpec sv_from_coe_spec;
+/// The module's functions, one per catalogue row, in its order (elements.cpp).
+extern const py::FunctionSpec function_specs[cat::n_functions];
+
+/// The glue of the state-vector rows (state_vectors.cpp).
+PyObject* coe_from_sv_impl(PyObject* module, PyObject* const* argv) noexcept;
+PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) noexcept;
+
+/// The message of a float64 view's dtype mismatch as the functions word it.
+inline constexpr auto got_format = py::GotFormat::labelled;
 
 }  // namespace orbivex::coe

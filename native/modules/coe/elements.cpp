@@ -1,4 +1,5 @@
-// The ten scalar-or-array functions of coe: size, period and mean motion; the anomalies.
+// The scalar-or-array functions of coe (size, period and mean motion; the anomalies) and the
+// table of all the module's functions.
 #include <cstring>
 
 #include "bound.hpp"
@@ -13,11 +14,11 @@ using py::Ref;
 namespace k = kern::coe;
 using Kernel = double (*)(double, double);
 
-// The anomaly kernels as the loops call them: bound angle function, lock held.
-double loop_eca_from_tra(double t, double e) { return k::eca_from_tra(t, e, LoopEnv{}); }
-double loop_tra_from_eca(double a, double e) { return k::tra_from_eca(a, e, LoopEnv{}); }
-double loop_tra_from_mea(double m, double e) { return k::tra_from_mea(m, e, LoopEnv{}); }
-double loop_mea_from_tra(double t, double e) { return k::mea_from_tra(t, e, LoopEnv{}); }
+// An anomaly kernel as the loops call it: bound angle function, lock held.
+template <double (*K)(double, double, const LoopEnv&) noexcept>
+double in_loop(double a, double b) {
+    return K(a, b, LoopEnv{});
+}
 
 // One argument of a call: a scalar object (converted for every element, as the contract reads)
 // or an array read through its own item access; or, when nothing could tell the difference,
@@ -56,7 +57,7 @@ inline double load(const char* p) {
 // Instantiated per operand kind so that a scalar stays in a register and arrays are read
 // straight from their buffers.
 template <Kernel K, bool CanFail, bool AArray, bool BArray>
-int fast_loop(const View& out, Py_ssize_t n, const Operand& a, const Operand& b) {
+int fast_loop(const py::Buffer& out, Py_ssize_t n, const Operand& a, const Operand& b) {
     char* dst = out.at(0);
     const Py_ssize_t step = out.stride();
     const double av = a.value, bv = b.value;
@@ -73,7 +74,7 @@ int fast_loop(const View& out, Py_ssize_t n, const Operand& a, const Operand& b)
 
 // Fills out[0..n) with K(a[i], b[i]), converting a before b for every element.
 template <Kernel K, bool CanFail>
-int run(const View& out, Py_ssize_t n, Operand& a, Operand& b) {
+int run(const py::Buffer& out, Py_ssize_t n, Operand& a, Operand& b) {
     if (n > 0 && n <= out.len() && a.can_be_fast(n) && b.can_be_fast(n)) {
         if (a.make_fast() < 0 || b.make_fast() < 0) return -1;
         if (a.array && b.array) return fast_loop<K, CanFail, true, true>(out, n, a, b);
@@ -147,12 +148,12 @@ int both_one_dimensional(PyObject* a, PyObject* b, const coe_state* st) {
 
 // Allocates numpy.zeros_like(like), fills it and returns numpy.asarray of it.
 template <Kernel K, bool CanFail>
-PyObject* array_result(PyObject* module, coe_state* st, PyObject* like, Operand a,
-                       Operand b, const Py_ssize_t* length) {
+PyObject* array_result(PyObject* module, coe_state* st, PyObject* like, Operand a, Operand b,
+                       const Py_ssize_t* length) {
     Ref result = Ref::steal(call_numpy(module, st, st->str_zeros_like, like));
     if (!result) return nullptr;
-    View view;
-    if (view.acquire(result.get(), 1, 1) < 0) return nullptr;
+    py::Buffer view;
+    if (view.acquire_doubles(result.get(), 1, py::Access::writable, got_format) < 0) return nullptr;
     Py_ssize_t n = view.len();
     if (length && first_dimension(like, st, n) < 0) return nullptr;
     if (run<K, CanFail>(view, n, a, b) < 0) return nullptr;
@@ -210,92 +211,25 @@ PyObject* anomaly_impl(PyObject* module, PyObject* const* argv) noexcept {
     return array_result<K, CanFail>(module, st, a, Operand{a, true}, Operand{b, true}, nullptr);
 }
 
-constexpr const char* ann_array = "double | ndarray[double]";
+// The glue of each form: size and anomaly over kern::coe::<name>, anomaly_bound the same
+// through the bound angle function; the state-vector rows have their own.
+#define ORBIVEX_GLUE_size(name) size_impl<k::name>
+#define ORBIVEX_GLUE_anomaly(name) anomaly_impl<k::name, false>
+#define ORBIVEX_GLUE_anomaly_bound(name) anomaly_impl<in_loop<k::name<LoopEnv>>, true>
+#define ORBIVEX_GLUE_coe_from_sv(name) coe_from_sv_impl
+#define ORBIVEX_GLUE_sv_from_coe(name) sv_from_coe_impl
 
-#define SIZE_PARAMS(first) static constexpr const char* first##_gm_names[] = {#first, "GM"};
-SIZE_PARAMS(sma)
-SIZE_PARAMS(orp)
-SIZE_PARAMS(mnm)
-#undef SIZE_PARAMS
-static constexpr const char* ann_sma_gm[] = {"sma", ann_array, "GM", "double", "return", ann_array};
-static constexpr const char* ann_orp_gm[] = {"orp", ann_array, "GM", "double", "return", ann_array};
-static constexpr const char* ann_mnm_gm[] = {"mnm", ann_array, "GM", "double", "return", ann_array};
-
-#define ANOMALY_PARAMS(first)                                                           \
-    static constexpr const char* first##_ecc_names[] = {#first, "ecc"};                 \
-    static constexpr const char* ann_##first##_ecc[] = {#first, ann_array, "ecc", ann_array, \
-                                                        "return", ann_array};
-ANOMALY_PARAMS(mea)
-ANOMALY_PARAMS(eca)
-ANOMALY_PARAMS(tra)
-#undef ANOMALY_PARAMS
-
-#define SIG1(name, first)                                                                  \
-    #name "(" #first ": double | ndarray[double], GM: double = Earth.GM) -> double | "     \
-          "ndarray[double]\n\n"
-#define SIG2(name, first)                                                                  \
-    #name "(" #first ": double | ndarray[double], ecc: double | ndarray[double]) -> double " \
-          "| ndarray[double]\n\n"
+constexpr py::FunctionSpec spec_of(cat::Fn row, py::FunctionImpl impl) {
+    const cat::Function& f = cat::function(row);
+    return {f.name, nullptr, f.doc.c_str(), f.params(), f.annotation_list(), impl};
+}
 
 }  // namespace
 
-// Documentation: the signature line, what is computed, then the parameters.
-#define SIZE_TAIL                                                                              \
-    "\nGM: gravitational parameter of the central body in m^3/s^2 (default: that of the "      \
-    "Earth, read at import).\nA scalar gives a float; a one-dimensional float64 array gives a " \
-    "new array of its length."
-#define ANOMALY_TAIL                                                                            \
-    "\necc: eccentricity (dimensionless).\nEach argument is a scalar or a one-dimensional "      \
-    "array (two arrays must have equal length; there is no broadcasting). Scalars give a "      \
-    "float, otherwise a new float64 array. Angles are not wrapped into a turn."
-
-const py::FunctionSpec size_specs[4] = {
-    {"orp_from_sma", nullptr,
-     SIG1(orp_from_sma, sma) "Orbital period in seconds from the semimajor axis.\n\n"
-                             "ORP = 2π * a * sqrt(a / GM)\n\nsma: semimajor axis in metres." SIZE_TAIL,
-     {sma_gm_names, 1, 2}, ann_sma_gm, size_impl<k::orp_from_sma>},
-    {"sma_from_orp", nullptr,
-     SIG1(sma_from_orp, orp) "Semimajor axis in metres from the orbital period.\n\n"
-                             "SMA = [GM * (ORP / 2π)^2]^{1/3}\n\norp: orbital period in seconds." SIZE_TAIL,
-     {orp_gm_names, 1, 2}, ann_orp_gm, size_impl<k::sma_from_orp>},
-    {"mnm_from_sma", nullptr,
-     SIG1(mnm_from_sma, sma) "Mean motion in radians per second from the semimajor axis.\n\n"
-                             "MNM = sqrt(GM / a) / a\n\nsma: semimajor axis in metres." SIZE_TAIL,
-     {sma_gm_names, 1, 2}, ann_sma_gm, size_impl<k::mnm_from_sma>},
-    {"sma_from_mnm", nullptr,
-     SIG1(sma_from_mnm, mnm) "Semimajor axis in metres from the mean motion.\n\n"
-                             "a = [GM / mnm^2]^{1/3}\n\nmnm: mean motion in radians per second." SIZE_TAIL,
-     {mnm_gm_names, 1, 2}, ann_mnm_gm, size_impl<k::sma_from_mnm>},
-};
-
-const py::FunctionSpec anomaly_specs[6] = {
-    {"eca_from_mea", nullptr,
-     SIG2(eca_from_mea, mea) "Eccentric anomaly in radians from the mean anomaly: Kepler's "
-                             "equation MEA = ECA - ecc * sin(ECA), solved by Newton-Raphson.\n\n"
-                             "mea: mean anomaly in radians; the result keeps its turn." ANOMALY_TAIL,
-     {mea_ecc_names, 2, 2}, ann_mea_ecc, anomaly_impl<k::eca_from_mea, false>},
-    {"mea_from_eca", nullptr,
-     SIG2(mea_from_eca, eca) "Mean anomaly in radians from the eccentric anomaly: "
-                             "MEA = ECA - ecc * sin(ECA).\n\neca: eccentric anomaly in radians."
-                                 ANOMALY_TAIL,
-     {eca_ecc_names, 2, 2}, ann_eca_ecc, anomaly_impl<k::mea_from_eca, false>},
-    {"eca_from_tra", nullptr,
-     SIG2(eca_from_tra, tra) "Eccentric anomaly in radians from the true anomaly.\n\n"
-                             "tra: true anomaly in radians." ANOMALY_TAIL,
-     {tra_ecc_names, 2, 2}, ann_tra_ecc, anomaly_impl<loop_eca_from_tra, true>},
-    {"tra_from_eca", nullptr,
-     SIG2(tra_from_eca, eca) "True anomaly in radians from the eccentric anomaly.\n\n"
-                             "eca: eccentric anomaly in radians." ANOMALY_TAIL,
-     {eca_ecc_names, 2, 2}, ann_eca_ecc, anomaly_impl<loop_tra_from_eca, true>},
-    {"tra_from_mea", nullptr,
-     SIG2(tra_from_mea, mea) "True anomaly in radians from the mean anomaly, through the "
-                             "eccentric anomaly (Kepler's equation).\n\n"
-                             "mea: mean anomaly in radians." ANOMALY_TAIL,
-     {mea_ecc_names, 2, 2}, ann_mea_ecc, anomaly_impl<loop_tra_from_mea, true>},
-    {"mea_from_tra", nullptr,
-     SIG2(mea_from_tra, tra) "Mean anomaly in radians from the true anomaly, through the "
-                             "eccentric anomaly.\n\ntra: true anomaly in radians." ANOMALY_TAIL,
-     {tra_ecc_names, 2, 2}, ann_tra_ecc, anomaly_impl<loop_mea_from_tra, true>},
+const py::FunctionSpec function_specs[cat::n_functions] = {
+#define ORBIVEX_ROW(name, form, ...) spec_of(cat::Fn::name, ORBIVEX_GLUE_##form(name)),
+    ORBIVEX_COE_FUNCTIONS(ORBIVEX_ROW)
+#undef ORBIVEX_ROW
 };
 
 }  // namespace orbivex::coe

@@ -71,15 +71,15 @@ using c_type_t = typename c_type<f>::type;
 /// name): capsules are named by it, and importers compare it character for character.
 constexpr const char* signature(Form f) {
     switch (f) {
-        case Form::size: return "double (double const , double)";
-        case Form::anomaly: return "double (double const , double const )";
-        case Form::shape: return "double (double const , double const , double const )";
-        case Form::coe_from_sv:
-            return "void (double *, double *, double const , "
-                   "__pyx_t_7orbivex_9datamodel_10structured_COE_t *)";
-        case Form::sv_from_coe:
-            return "void (__pyx_t_7orbivex_9datamodel_10structured_COE_t const , double const , "
-                   "double *, double *)";
+    case Form::size: return "double (double const , double)";
+    case Form::anomaly: return "double (double const , double const )";
+    case Form::shape: return "double (double const , double const , double const )";
+    case Form::coe_from_sv:
+        return "void (double *, double *, double const , "
+               "__pyx_t_7orbivex_9datamodel_10structured_COE_t *)";
+    case Form::sv_from_coe:
+        return "void (__pyx_t_7orbivex_9datamodel_10structured_COE_t const , double const , "
+               "double *, double *)";
     }
     return nullptr;
 }
@@ -90,7 +90,7 @@ inline constexpr char two_pi_signature[] = "double";
 
 /// One published function.
 struct Entry {
-    const char* name;    ///< c_<kernel>
+    const char* name;  ///< c_<kernel>
     Form form;
     bool angle_env;      ///< goes through the bound angle function and can report a failure
     const char* params;  ///< parameter names as coe.pxd declares them, ", " between
@@ -113,9 +113,13 @@ inline constexpr std::size_t n_entries = std::size(entries);
 
 constexpr const Entry& entry(Id id) { return entries[static_cast<std::size_t>(id)]; }
 
+/// The pointer an importer keeps for entry `id`.
+template <Id id>
+using pointer_t = c_type_t<entry(id).form>*;
+
 /// What an importer lists to bind entry `id` into `out`, typed by the entry's form.
 template <Id id>
-py::NativeImport bind(c_type_t<entry(id).form>*& out) {
+py::NativeImport bind(pointer_t<id>& out) {
     return py::native_function(module, entry(id).name, signature(entry(id).form), out);
 }
 /// What an importer lists to bind the address of `_2pi` into `out`.

@@ -2,11 +2,10 @@
 #define ORBIVEX_NUMPY_IMPORT
 #include "support/numpy.hpp"
 
-#include <cstring>
-#include <initializer_list>
-
 #include "bound.hpp"
+#include "catalogue.hpp"
 #include "common.hpp"
+#include "exports.hpp"
 #include "kernels/coe.hpp"
 #include "kernels/records.hpp"
 #include "support/capi.hpp"
@@ -19,304 +18,176 @@ Bound bound;
 
 namespace {
 
+using py::Kind;
 using py::Ref;
 namespace k = kern::coe;
+namespace ex = exports;
 
 // ---- the exported table ---------------------------------------------------------------------
-// Plain functions over the same inline kernels the module's loops use. The anomaly and
-// state-vector entries probe for a failure whether or not their caller holds the lock.
+// Plain functions over the same inline kernels the module's loops use, one per row of
+// exports.hpp, each of exactly the C type its signature text declares. The entries that take
+// the angle environment probe for a failure whether or not their caller holds the lock.
 
 double two_pi_variable = 0.0;  // `_2pi`, set during import
 
-double c_orp_from_sma(const double sma, double GM) noexcept { return k::orp_from_sma(sma, GM); }
-double c_sma_from_orp(const double orp, double GM) noexcept { return k::sma_from_orp(orp, GM); }
-double c_mnm_from_sma(const double sma, double GM) noexcept { return k::mnm_from_sma(sma, GM); }
-double c_sma_from_mnm(const double mnm, double GM) noexcept { return k::sma_from_mnm(mnm, GM); }
-double c_eca_from_mea(const double mea, const double ecc) noexcept { return k::eca_from_mea(mea, ecc); }
-double c_mea_from_eca(const double eca, const double ecc) noexcept { return k::mea_from_eca(eca, ecc); }
-double c_eca_from_tra(const double tra, const double ecc) noexcept {
-    return k::eca_from_tra(tra, ecc, ExportEnv{});
-}
-double c_tra_from_eca(const double eca, const double ecc) noexcept {
-    return k::tra_from_eca(eca, ecc, ExportEnv{});
-}
-double c_tra_from_mea(const double mea, const double ecc) noexcept {
-    return k::tra_from_mea(mea, ecc, ExportEnv{});
-}
-double c_mea_from_tra(const double tra, const double ecc) noexcept {
-    return k::mea_from_tra(tra, ecc, ExportEnv{});
-}
-double c_pge_from_sma_ecc(const double a, const double e, const double Re) noexcept {
-    return k::pge_from_sma_ecc(a, e, Re);
-}
-double c_apg_from_sma_ecc(const double a, const double e, const double Re) noexcept {
-    return k::apg_from_sma_ecc(a, e, Re);
-}
-double c_sma_from_pge_apg(const double p, const double q, const double Re) noexcept {
-    return k::sma_from_pge_apg(p, q, Re);
-}
-double c_sma_from_ecc_pge(const double e, const double p, const double Re) noexcept {
-    return k::sma_from_ecc_pge(e, p, Re);
-}
-double c_sma_from_ecc_apg(const double e, const double q, const double Re) noexcept {
-    return k::sma_from_ecc_apg(e, q, Re);
-}
-double c_ecc_from_pge_apg(const double p, const double q, const double Re) noexcept {
-    return k::ecc_from_pge_apg(p, q, Re);
-}
-double c_ecc_from_sma_pge(const double a, const double p, const double Re) noexcept {
-    return k::ecc_from_sma_pge(a, p, Re);
-}
-double c_ecc_from_sma_apg(const double a, const double q, const double Re) noexcept {
-    return k::ecc_from_sma_apg(a, q, Re);
-}
-void c_coe_from_sv(double* r, double* v, const double GM, COE_t* coe) noexcept {
-    k::coe_from_sv(r, v, GM, coe, ExportEnv{});
-}
-void c_sv_from_coe(const COE_t coe, const double GM, double* r, double* v) noexcept {
-    k::sv_from_coe(coe, GM, r, v);
-}
-
-// Signature texts as Cython derives them from coe.pxd (COE_t under its mangled name).
-constexpr const char* sig_size = "double (double const , double)";
-constexpr const char* sig_anomaly = "double (double const , double const )";
-constexpr const char* sig_shape = "double (double const , double const , double const )";
-constexpr const char* sig_coe_from_sv =
-    "void (double *, double *, double const , __pyx_t_7orbivex_9datamodel_10structured_COE_t *)";
-constexpr const char* sig_sv_from_coe =
-    "void (__pyx_t_7orbivex_9datamodel_10structured_COE_t const , double const , double *, "
-    "double *)";
-
-using py::capi_function;
-const py::CapiEntry table[] = {
-    py::capi_variable("_2pi", "double", &two_pi_variable),
-    capi_function("c_orp_from_sma", sig_size, c_orp_from_sma),
-    capi_function("c_sma_from_orp", sig_size, c_sma_from_orp),
-    capi_function("c_mnm_from_sma", sig_size, c_mnm_from_sma),
-    capi_function("c_sma_from_mnm", sig_size, c_sma_from_mnm),
-    capi_function("c_eca_from_mea", sig_anomaly, c_eca_from_mea),
-    capi_function("c_mea_from_eca", sig_anomaly, c_mea_from_eca),
-    capi_function("c_eca_from_tra", sig_anomaly, c_eca_from_tra),
-    capi_function("c_tra_from_eca", sig_anomaly, c_tra_from_eca),
-    capi_function("c_tra_from_mea", sig_anomaly, c_tra_from_mea),
-    capi_function("c_mea_from_tra", sig_anomaly, c_mea_from_tra),
-    capi_function("c_pge_from_sma_ecc", sig_shape, c_pge_from_sma_ecc),
-    capi_function("c_apg_from_sma_ecc", sig_shape, c_apg_from_sma_ecc),
-    capi_function("c_sma_from_pge_apg", sig_shape, c_sma_from_pge_apg),
-    capi_function("c_sma_from_ecc_pge", sig_shape, c_sma_from_ecc_pge),
-    capi_function("c_sma_from_ecc_apg", sig_shape, c_sma_from_ecc_apg),
-    capi_function("c_ecc_from_pge_apg", sig_shape, c_ecc_from_pge_apg),
-    capi_function("c_ecc_from_sma_pge", sig_shape, c_ecc_from_sma_pge),
-    capi_function("c_ecc_from_sma_apg", sig_shape, c_ecc_from_sma_apg),
-    capi_function("c_coe_from_sv", sig_coe_from_sv, c_coe_from_sv),
-    capi_function("c_sv_from_coe", sig_sv_from_coe, c_sv_from_coe),
+/// The entry of C type `Sig` that calls `Kernel` (a captureless lambda over the kernel).
+template <class Sig, class Kernel>
+struct Entry;
+template <class R, class... A, class Kernel>
+struct Entry<R(A...), Kernel> {
+    static R call(A... a) noexcept { return Kernel{}(a...); }
 };
+
+#define ORBIVEX_ENV_true , ExportEnv{}
+#define ORBIVEX_ENV_false
+#define ORBIVEX_ROW(kernel, form, env, ...)                                                   \
+    py::capi_function(                                                                         \
+        ex::entry(ex::Id::kernel).name, ex::signature(ex::Form::form),                         \
+        static_cast<ex::c_type_t<ex::Form::form>*>(                                            \
+            &Entry<ex::c_type_t<ex::Form::form>,                                               \
+                   decltype([](auto... a) { return k::kernel(a... ORBIVEX_ENV_##env); })>::call)),
+const py::CapiEntry table[] = {
+    py::capi_variable(ex::two_pi_name, ex::two_pi_signature, &two_pi_variable),
+    ORBIVEX_COE_EXPORTS(ORBIVEX_ROW)};
+#undef ORBIVEX_ROW
+#undef ORBIVEX_ENV_false
+#undef ORBIVEX_ENV_true
+static_assert(std::size(table) == ex::n_entries + 1);
 
 // ---- siblings -------------------------------------------------------------------------------
 
-// Each named attribute of `modname` must be a class: a missing one raises AttributeError, one
-// that is not a class TypeError. The class called `keep`, if any, is stored in `out`.
-int require_classes(const char* modname, std::initializer_list<const char*> names,
-                    const char* keep = nullptr, Ref* out = nullptr) {
-    Ref mod = Ref::steal(PyImport_ImportModule(modname));
-    if (!mod) return -1;
-    for (const char* name : names) {
-        Ref cls = py::import_name(mod.get(), modname, name, py::MissingName::AttributeError, true);
-        if (!cls) return -1;
-        if (keep && std::strcmp(name, keep) == 0) *out = std::move(cls);
-    }
+// The classes and objects of the siblings, then the native functions; `earth` receives Earth.
+int bind_siblings(Ref& earth) {
+    constexpr const char* bodies = "orbivex.bodies.bodies";
+    constexpr const char* frames = "orbivex.frames.frames";
+    constexpr const char* ellipsoid = "orbivex.mathtools.ellipsoid.ellipsoid";
+    // NumPy's core types are unused here, but checked: a NumPy that lacks one is refused at
+    // import, as by every module compiled against NumPy's declarations.
+    const py::Sibling classes[] = {
+        {"numpy", "dtype", Kind::class_},
+        {"numpy", "flatiter", Kind::class_},
+        {"numpy", "broadcast", Kind::class_},
+        {"numpy", "ndarray", Kind::class_},
+        {"numpy", "generic", Kind::class_},
+        {"numpy", "number", Kind::class_},
+        {"numpy", "integer", Kind::class_},
+        {"numpy", "signedinteger", Kind::class_},
+        {"numpy", "unsignedinteger", Kind::class_},
+        {"numpy", "inexact", Kind::class_},
+        {"numpy", "floating", Kind::class_},
+        {"numpy", "complexfloating", Kind::class_},
+        {"numpy", "flexible", Kind::class_},
+        {"numpy", "character", Kind::class_},
+        {"numpy", "ufunc", Kind::class_},
+        {"orbivex.time.time", "Time", Kind::class_},
+        {bodies, "CelestialBody", Kind::class_},
+        {bodies, "Earth", Kind::class_, &earth},
+        {bodies, "Sun", Kind::class_},
+        {bodies, "Moon", Kind::class_},
+        {ellipsoid, "Ellipsoid", Kind::class_},
+        {frames, "Frame", Kind::class_},
+        {frames, "_GCRF", Kind::class_},
+        {frames, "_ITRF", Kind::class_},
+        {frames, "_TEME", Kind::class_},
+        {frames, "ENU", Kind::class_},
+    };
+    const py::Sibling objects[] = {
+        {ellipsoid, "WGS84", Kind::object}, {ellipsoid, "WGS72", Kind::object},
+        {ellipsoid, "GRS80", Kind::object}, {frames, "GCRF", Kind::object},
+        {frames, "ITRF", Kind::object},     {frames, "TEME", Kind::object},
+    };
+    if (py::bind_siblings(classes, py::MissingName::AttributeError) < 0 ||
+        py::bind_siblings(objects, py::MissingName::ImportError) < 0)
+        return -1;
+
+    // Bound into a copy, kept only when every entry was found.
+    Bound b;
+    constexpr const char* misc = "orbivex.mathtools.misc.misc";
+    constexpr const char* quiver = "orbivex.mathtools.quiver.quiver";
+    const py::NativeImport natives[] = {
+        py::native_function(misc, "atan2_asymmetric", "double (double const , double const )",
+                            b.atan2_asymmetric),
+        py::native_function(quiver, "dot", "double (double *, double *)", b.dot),
+        py::native_function(quiver, "cross", "void (double *, double *, double *)", b.cross),
+        py::native_function(quiver, "norm", "double (double *)", b.norm),
+        py::native_function(quiver, "normalize", "void (double *, double *)", b.normalize),
+    };
+    if (py::bind_native(natives) < 0) return -1;
+    bound = b;
     return 0;
 }
 
-// Objects that must be present in `modname`; a missing one raises ImportError.
-int require_objects(const char* modname, std::initializer_list<const char*> names) {
-    Ref mod = Ref::steal(PyImport_ImportModule(modname));
-    if (!mod) return -1;
-    for (const char* name : names) {
-        if (!py::import_name(mod.get(), modname, name, py::MissingName::ImportError, false))
+// `from <package> import <name>` bound as the same name in `module`.
+int add_from(PyObject* module, const char* package, const char* name) {
+    Ref obj;
+    const py::Sibling entry[] = {{package, name, Kind::object, &obj}};
+    if (py::bind_siblings(entry, py::MissingName::ImportError) < 0) return -1;
+    return PyModule_AddObjectRef(module, name, obj.get());
+}
+
+// A module imported and bound under its own name in `module`; the module, or empty.
+Ref add_module(PyObject* module, const char* name) {
+    Ref mod = Ref::steal(PyImport_ImportModule(name));
+    if (!mod || PyModule_AddObjectRef(module, name, mod.get()) < 0) return {};
+    return mod;
+}
+
+// The defaults a row's form gives its function, Earth.GM read afresh: a tuple, or empty (with
+// no error set) for none.
+Ref defaults_of(const cat::Function& f, PyObject* earth) {
+    if (f.form->defaults == cat::Defaults::none) return {};
+    Ref gm = Ref::steal(PyObject_GetAttrString(earth, "GM"));
+    if (!gm) return {};
+    if (f.form->defaults == cat::Defaults::earth_gm_float) {
+        double value;
+        if (to_double(gm.get(), value) < 0) return {};
+        gm = Ref::steal(PyFloat_FromDouble(value));
+        if (!gm) return {};
+    }
+    return Ref::steal(PyTuple_Pack(1, gm.get()));
+}
+
+}  // namespace
+
+int coe_module::exec(PyObject* module, coe_state& st) noexcept {
+    const int debug = py::debug_enabled();
+    if (debug < 0) return -1;
+    st.assertions = debug != 0;
+    st.one = PyLong_FromLong(1);
+    st.three_tuple = Py_BuildValue("(i)", 3);
+    st.row_shape = Py_BuildValue("(ii)", 1, 3);
+    if (!st.one || !st.three_tuple || !st.row_shape) return -1;
+
+    // In this order, each failure ending the import with its own error: NumPy's C API; the
+    // native table (_2pi is set below); the siblings' classes, objects and native functions;
+    // the module-level names; 2π; the functions of the catalogue.
+    if (py::import_numpy() < 0) return -1;
+    if (py::export_capi(module, table) < 0) return -1;
+    Ref earth;
+    if (bind_siblings(earth) < 0) return -1;
+
+    Ref numbers = add_module(module, "numbers");
+    if (!numbers) return -1;
+    Ref numpy = add_module(module, "numpy");
+    if (!numpy || add_from(module, "orbivex.datamodel", "COE_dt") < 0 ||
+        add_from(module, "orbivex.typing", "DatetimeLike") < 0)
+        return -1;
+    st.real = PyObject_GetAttr(numbers.get(), st.key_real);
+    if (!st.real) return -1;
+    st.numbers = numbers.release();
+    st.numpy = numpy.release();
+
+    two_pi_variable = k::two_pi;
+
+    for (std::size_t i = 0; i < cat::n_functions; ++i) {
+        Ref defaults = defaults_of(cat::functions[i], earth.get());
+        if (PyErr_Occurred() ||
+            py::add_function(module, &function_specs[i], module, defaults.get()) < 0)
             return -1;
     }
     return 0;
 }
 
-// `from <package> import <name>` as a new reference.
-PyObject* from_import(const char* package, const char* name) {
-    Ref mod = Ref::steal(PyImport_ImportModule(package));
-    if (!mod) return nullptr;
-    return py::import_name(mod.get(), package, name, py::MissingName::ImportError, false)
-        .release();
-}
-
-// Step 3 of the import: the classes and objects of the siblings, then the native functions.
-int bind_siblings(Ref& earth) {
-    if (require_classes("numpy", {"dtype", "flatiter", "broadcast", "ndarray", "generic",
-                                  "number", "integer", "signedinteger", "unsignedinteger",
-                                  "inexact", "floating", "complexfloating", "flexible",
-                                  "character", "ufunc"}) < 0 ||
-        require_classes("orbivex.time.time", {"Time"}) < 0)
-        return -1;
-    if (require_classes("orbivex.bodies.bodies", {"CelestialBody", "Earth", "Sun", "Moon"},
-                        "Earth", &earth) < 0 ||
-        require_classes("orbivex.mathtools.ellipsoid.ellipsoid", {"Ellipsoid"}) < 0 ||
-        require_classes("orbivex.frames.frames", {"Frame", "_GCRF", "_ITRF", "_TEME", "ENU"}) < 0 ||
-        require_objects("orbivex.mathtools.ellipsoid.ellipsoid", {"WGS84", "WGS72", "GRS80"}) < 0 ||
-        require_objects("orbivex.frames.frames", {"GCRF", "ITRF", "TEME"}) < 0)
-        return -1;
-
-    Bound b;
-    Ref misc = Ref::steal(PyImport_ImportModule("orbivex.mathtools.misc.misc"));
-    if (!misc ||
-        py::import_function(misc.get(), "atan2_asymmetric", sig_anomaly, b.atan2_asymmetric) < 0)
-        return -1;
-    Ref quiver = Ref::steal(PyImport_ImportModule("orbivex.mathtools.quiver.quiver"));
-    if (!quiver ||
-        py::import_function(quiver.get(), "dot", "double (double *, double *)", b.dot) < 0 ||
-        py::import_function(quiver.get(), "cross", "void (double *, double *, double *)",
-                            b.cross) < 0 ||
-        py::import_function(quiver.get(), "norm", "double (double *)", b.norm) < 0 ||
-        py::import_function(quiver.get(), "normalize", "void (double *, double *)",
-                            b.normalize) < 0)
-        return -1;
-    bound = b;
-    return 0;
-}
-
-// ---- module state ---------------------------------------------------------------------------
-
-int intern(PyObject*& slot, const char* text) {
-    slot = PyUnicode_InternFromString(text);
-    return slot ? 0 : -1;
-}
-
-int init_state(coe_state* st) {
-    if (intern(st->key_numbers, "numbers") < 0 || intern(st->key_numpy, "numpy") < 0 ||
-        intern(st->key_real, "Real") < 0 || intern(st->key_coe_dt, "COE_dt") < 0 ||
-        intern(st->str_ndim, "ndim") < 0 || intern(st->str_shape, "shape") < 0 ||
-        intern(st->str_reshape, "reshape") < 0 || intern(st->str_zeros_like, "zeros_like") < 0 ||
-        intern(st->str_zeros, "zeros") < 0 || intern(st->str_asarray, "asarray") < 0 ||
-        intern(st->str_double, "double") < 0 || intern(st->str_dtype, "dtype") < 0)
-        return -1;
-    st->one = PyLong_FromLong(1);
-    st->three_tuple = Py_BuildValue("(i)", 3);
-    st->row_shape = Py_BuildValue("(ii)", 1, 3);
-    return (st->one && st->three_tuple && st->row_shape) ? 0 : -1;
-}
-
-// Every object slot of the state, for traverse and clear.
-template <class F>
-void for_each_slot(coe_state* st, F&& f) {
-    PyObject** slots[] = {&st->numbers,     &st->real,         &st->numpy,      &st->ndarray,
-                          &st->key_numbers, &st->key_numpy,    &st->key_real,   &st->key_coe_dt,
-                          &st->str_ndim,    &st->str_shape,    &st->str_reshape,
-                          &st->str_zeros_like, &st->str_zeros, &st->str_asarray,
-                          &st->str_double,  &st->str_dtype,    &st->one,        &st->three_tuple,
-                          &st->row_shape,   &st->plain_descr,  &st->plain_names,
-                          &st->kw_shape_dtype};
-    for (PyObject** s : slots) f(s);
-}
-
-int coe_traverse(PyObject* module, visitproc visit, void* arg) {
-    coe_state* st = state_of(module);
-    if (!st) return 0;
-    int err = 0;
-    for_each_slot(st, [&](PyObject** s) {
-        if (!err && *s) err = visit(*s, arg);
-    });
-    return err;
-}
-
-int coe_clear(PyObject* module) {
-    coe_state* st = state_of(module);
-    if (st) for_each_slot(st, [](PyObject** s) { Py_CLEAR(*s); });
-    return 0;
-}
-
-void coe_free(void* module) { coe_clear(static_cast<PyObject*>(module)); }
-
-ORBIVEX_MODULE_CREATE(coe)
-
-// Creates one function per spec, with `defaults` (a tuple or NULL).
-int add(PyObject* module, const py::FunctionSpec& spec, PyObject* defaults) {
-    return py::add_function(module, &spec, module, defaults);
-}
-
-// Earth.GM, read afresh; converted to a float when `as_float`.
-PyObject* earth_gm_defaults(PyObject* earth, bool as_float) {
-    Ref gm = Ref::steal(PyObject_GetAttrString(earth, "GM"));
-    if (!gm) return nullptr;
-    if (as_float) {
-        double value;
-        if (to_double(gm.get(), value) < 0) return nullptr;
-        gm = Ref::steal(PyFloat_FromDouble(value));
-        if (!gm) return nullptr;
-    }
-    return PyTuple_Pack(1, gm.get());
-}
-
-int coe_exec(PyObject* module) noexcept {
-    coe_state* st = state_of(module);
-    if (init_state(st) < 0) return -1;
-    const int debug = py::debug_enabled();
-    if (debug < 0) return -1;
-    st->assertions = debug != 0;
-
-    if (py::import_numpy() < 0) return -1;                    // 1
-    if (py::export_capi(module, table) < 0) return -1;        // 2
-    Ref earth;
-    if (bind_siblings(earth) < 0) return -1;                  // 3
-
-    Ref numbers = Ref::steal(PyImport_ImportModule("numbers"));  // 4
-    if (!numbers || PyModule_AddObjectRef(module, "numbers", numbers.get()) < 0) return -1;
-    Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
-    if (!numpy || PyModule_AddObjectRef(module, "numpy", numpy.get()) < 0) return -1;
-    Ref coe_dt = Ref::steal(from_import("orbivex.datamodel", "COE_dt"));
-    if (!coe_dt || PyModule_AddObjectRef(module, "COE_dt", coe_dt.get()) < 0) return -1;
-    Ref datetime_like = Ref::steal(from_import("orbivex.typing", "DatetimeLike"));
-    if (!datetime_like || PyModule_AddObjectRef(module, "DatetimeLike", datetime_like.get()) < 0)
-        return -1;
-    st->real = PyObject_GetAttr(numbers.get(), st->key_real);
-    st->ndarray = PyObject_GetAttrString(numpy.get(), "ndarray");
-    if (!st->real || !st->ndarray) return -1;
-    st->numbers = numbers.release();
-    st->numpy = numpy.release();
-
-    two_pi_variable = k::two_pi;                              // 5
-
-    for (const auto& spec : size_specs) {                     // 6
-        Ref defaults = Ref::steal(earth_gm_defaults(earth.get(), false));
-        if (!defaults || add(module, spec, defaults.get()) < 0) return -1;
-    }
-    for (const auto& spec : anomaly_specs) {
-        if (add(module, spec, nullptr) < 0) return -1;
-    }
-    for (const auto* spec : {&coe_from_sv_spec, &sv_from_coe_spec}) {
-        Ref defaults = Ref::steal(earth_gm_defaults(earth.get(), true));
-        if (!defaults || add(module, *spec, defaults.get()) < 0) return -1;
-    }
-    coe_initialised = true;
-    return 0;
-}
-
-PyModuleDef_Slot coe_slots[] = {
-    {Py_mod_create, reinterpret_cast<void*>(coe_create)},
-    {Py_mod_exec, reinterpret_cast<void*>(coe_exec)},
-    {0, nullptr},
-};
-
-PyModuleDef coe_def = {
-    PyModuleDef_HEAD_INIT,
-    "coe",
-    "Classical orbital elements: size, period and mean motion, the anomalies (Kepler's\n"
-    "equation) and state vectors, for floats and one-dimensional float64 arrays.",
-    sizeof(coe_state),
-    nullptr,
-    coe_slots,
-    coe_traverse,
-    coe_clear,
-    coe_free,
-};
-
-}  // namespace
 }  // namespace orbivex::coe
 
-PyMODINIT_FUNC PyInit_coe() { return PyModuleDef_Init(&orbivex::coe::coe_def); }
+PyMODINIT_FUNC PyInit_coe() { return orbivex::py::Module<orbivex::coe::coe_module>::init(); }

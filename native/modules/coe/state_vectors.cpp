@@ -99,38 +99,6 @@ int check_single(PyObject* r, PyObject* v, const coe_state* st) {
     return check_assertion(ok);
 }
 
-// numpy.zeros(shape=shape, dtype=<dtype>) with the module-level names, evaluated as Python
-// does: `numpy.zeros` first, then the dtype (`COE_dt` for records, else `numpy.double`).
-PyObject* zeros(PyObject* module, coe_state* st, PyObject* shape, bool records) {
-    Ref f, dtype;
-    if (const auto* np = numpy_names(module, st)) {
-        f = Ref::borrow(np->zeros);
-        dtype = Ref::borrow(records ? np->coe_dt : np->dbl);
-    } else {
-        Ref numpy = Ref::steal(global(module, st->key_numpy));
-        if (!numpy) return nullptr;
-        f = Ref::steal(PyObject_GetAttr(numpy.get(), st->str_zeros));
-        if (!f) return nullptr;
-        if (records) {
-            dtype = Ref::steal(global(module, st->key_coe_dt));
-        } else {
-            numpy = Ref::steal(global(module, st->key_numpy));
-            if (!numpy) return nullptr;
-            dtype = Ref::steal(PyObject_GetAttr(numpy.get(), st->str_double));
-        }
-        if (!dtype) return nullptr;
-    }
-    // Keywords passed as a call from Python passes them (names beside the values), not as a
-    // dict the callee would take apart again.
-    if (!st->kw_shape_dtype) {
-        st->kw_shape_dtype = PyTuple_Pack(2, st->str_shape, st->str_dtype);
-        if (!st->kw_shape_dtype) return nullptr;
-    }
-    PyObject* args[] = {nullptr, shape, dtype.get()};
-    return PyObject_Vectorcall(f.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET,
-                               st->kw_shape_dtype);
-}
-
 // Exact float64 ndarray of at least `rows` rows and three columns: read directly.
 bool direct_rows(PyObject* obj, Py_ssize_t rows) {
     if (!is_plain_double_array(obj, 2)) return false;
@@ -150,7 +118,7 @@ inline void load_row(const char* row, Py_ssize_t step, double* x) {
 // Records [0, n) from two exact float64 arrays of at least n rows of three, read directly.
 // Plain: rows of contiguous doubles and aligned records, read and written in place.
 template <bool Plain>
-[[gnu::flatten]] int fill_elements_direct(const View& out, Py_ssize_t n, PyArrayObject* ra,
+[[gnu::flatten]] int fill_elements_direct(const py::Buffer& out, Py_ssize_t n, PyArrayObject* ra,
                                           PyArrayObject* va, double gm) {
     char* dst = out.at(0);
     const Py_ssize_t dst_step = out.stride();
@@ -179,17 +147,17 @@ template <bool Plain>
 }
 
 // Whether fill_elements_direct<true> may run.
-bool plain_rows(PyArrayObject* ra, PyArrayObject* va, const View& out) {
+bool plain_rows(PyArrayObject* ra, PyArrayObject* va, const py::Buffer& out) {
     const auto aligned = [](const void* p, Py_ssize_t step) {
-        return (reinterpret_cast<uintptr_t>(p) | static_cast<uintptr_t>(step)) %
-                   alignof(double) == 0;
+        return (reinterpret_cast<uintptr_t>(p) | static_cast<uintptr_t>(step)) % alignof(double) ==
+               0;
     };
     constexpr npy_intp next = sizeof(double);
     return PyArray_STRIDE(ra, 1) == next && PyArray_STRIDE(va, 1) == next &&
            aligned(out.at(0), out.stride());
 }
 
-int fill_elements(const View& out, Py_ssize_t n, PyObject* r, PyObject* v, double gm) {
+int fill_elements(const py::Buffer& out, Py_ssize_t n, PyObject* r, PyObject* v, double gm) {
     if (n > out.len()) {
         PyErr_SetString(PyExc_IndexError, "Out of bounds on buffer access (axis 0)");
         return -1;
@@ -217,6 +185,8 @@ int fill_elements(const View& out, Py_ssize_t n, PyObject* r, PyObject* v, doubl
     return 0;
 }
 
+}  // namespace
+
 PyObject* coe_from_sv_impl(PyObject* module, PyObject* const* argv) noexcept {
     coe_state* st = state_of(module);
     double gm;
@@ -224,8 +194,8 @@ PyObject* coe_from_sv_impl(PyObject* module, PyObject* const* argv) noexcept {
     Ref r = Ref::borrow(argv[0]);
     Ref v = Ref::borrow(argv[1]);
     const bool exact = both_exact(r.get(), v.get());
-    const int single = exact ? PyArray_NDIM(as_array(r.get())) == 1
-                             : attr_equals(r.get(), st->str_ndim, st->one);
+    const int single =
+        exact ? PyArray_NDIM(as_array(r.get())) == 1 : attr_equals(r.get(), st->str_ndim, st->one);
     if (single < 0) return nullptr;
     if (single) {
         if (st->assertions && (exact ? check_single_exact(as_array(r.get()), as_array(v.get()))
@@ -253,21 +223,24 @@ PyObject* coe_from_sv_impl(PyObject* module, PyObject* const* argv) noexcept {
     Ref result = Ref::steal(zeros(module, st, count.get(), true));
     if (!result) return nullptr;
     {
-        View view;
-        if (view.acquire(result.get(), 1, coe_doubles, st) < 0) return nullptr;
+        py::Buffer view;
+        if (view.acquire_records(result.get(), 1, coe_doubles, "COE_t") < 0) return nullptr;
         if (fill_elements(view, n, r.get(), v.get(), gm) < 0) return nullptr;
     }
     return call_numpy(module, st, st->str_asarray, result.get());
 }
 
+namespace {
+
 // Items at `w.at(i)` aligned for doubles, for every i.
-bool aligned_items(const View& w) {
+bool aligned_items(const py::Buffer& w) {
     return (reinterpret_cast<uintptr_t>(w.at(0)) | static_cast<uintptr_t>(w.stride(0))) %
-               alignof(double) == 0;
+               alignof(double) ==
+           0;
 }
 
 // Rows of three doubles, contiguous and aligned: the kernel can write them in place.
-bool rows_in_place(const View& w) {
+bool rows_in_place(const py::Buffer& w) {
     return w.stride(1) == static_cast<Py_ssize_t>(sizeof(double)) && aligned_items(w);
 }
 
@@ -281,7 +254,8 @@ bool rows_in_place(const View& w) {
 // three contiguous doubles are read and written in place (InPlace), anything else through
 // local copies. The kernel reads the whole record before it writes, as the copy would.
 template <bool InPlace>
-int fill_states(const View& records, const View& rv, const View& vv, Py_ssize_t n, double gm) {
+int fill_states(const py::Buffer& records, const py::Buffer& rv, const py::Buffer& vv, Py_ssize_t n,
+                double gm) {
     const char* src = records.at(0);
     char* rp = rv.at(0);
     char* vp = vv.at(0);
@@ -304,6 +278,8 @@ int fill_states(const View& records, const View& rv, const View& vv, Py_ssize_t 
     return 0;
 }
 
+}  // namespace
+
 PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) noexcept {
     coe_state* st = state_of(module);
     PyObject* coe = argv[0];
@@ -313,8 +289,8 @@ PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) noexcept {
         PyErr_SetString(PyExc_AttributeError, "'NoneType' object has no attribute 'shape'");
         return nullptr;
     }
-    View records;
-    if (records.acquire(coe, 1, coe_doubles, st) < 0) return nullptr;
+    py::Buffer records;
+    if (records.acquire_records(coe, 1, coe_doubles, "COE_t") < 0) return nullptr;
     const Py_ssize_t n = records.len();
     Ref rows = Ref::steal(PyLong_FromSsize_t(n));
     if (!rows) return nullptr;
@@ -325,8 +301,10 @@ PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) noexcept {
     Ref v = Ref::steal(zeros(module, st, shape.get(), false));
     if (!v) return nullptr;
     {
-        View rv, vv;
-        if (rv.acquire(r.get(), 2, 1) < 0 || vv.acquire(v.get(), 2, 1) < 0) return nullptr;
+        py::Buffer rv, vv;
+        if (rv.acquire_doubles(r.get(), 2, py::Access::writable, got_format) < 0 ||
+            vv.acquire_doubles(v.get(), 2, py::Access::writable, got_format) < 0)
+            return nullptr;
         if (rv.len(0) < n || vv.len(0) < n || rv.len(1) < 3 || vv.len(1) < 3) {
             PyErr_SetString(PyExc_IndexError, "Out of bounds on buffer access (axis 0)");
             return nullptr;
@@ -342,43 +320,5 @@ PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) noexcept {
     if (!va) return nullptr;
     return PyTuple_Pack(2, ra.get(), va.get());
 }
-
-constexpr const char* coe_from_sv_names[] = {"r", "v", "GM"};
-constexpr const char* coe_from_sv_ann[] = {"r",      "ndarray[double]", "v", "ndarray[double]",
-                                           "GM",     "float",           "return",
-                                           "ndarray[COE_dt]"};
-constexpr const char* sv_from_coe_names[] = {"coe", "GM"};
-constexpr const char* sv_from_coe_ann[] = {"coe", "ndarray[COE_dt]", "GM", "float", "return",
-                                           "tuple[ndarray[double], 2]"};
-
-}  // namespace
-
-const py::FunctionSpec coe_from_sv_spec = {
-    "coe_from_sv", nullptr,
-    "coe_from_sv(r: ndarray[double], v: ndarray[double], double GM: float = Earth.GM) -> "
-    "ndarray[COE_dt]\n\n"
-    "Classical orbital elements of the orbits through Cartesian states.\n\n"
-    "r: positions in metres, shape (3,) or (N, 3), in an inertial frame.\n"
-    "v: velocities in metres per second, the same shape as r, in the same frame.\n"
-    "GM: gravitational parameter of the central body in m^3/s^2 (default: that of the Earth).\n\n"
-    "Returns an array of N COE_dt records (one for a single state): ecc eccentricity,\n"
-    "sma semimajor axis (m, +inf for a parabola, negative for a hyperbola), inc inclination,\n"
-    "raa right ascension of the ascending node, arp argument of periapsis, tra true anomaly\n"
-    "(radians), slr semilatus rectum (m). Zero angular momentum gives seven NaNs.",
-    {coe_from_sv_names, 2, 3}, coe_from_sv_ann, coe_from_sv_impl};
-
-const py::FunctionSpec sv_from_coe_spec = {
-    "sv_from_coe", nullptr,
-    "sv_from_coe(coe: ndarray[COE_dt], double GM: float = Earth.GM) -> "
-    "tuple[ndarray[double], 2]\n\n"
-    "Cartesian states of the orbits given by classical orbital elements.\n\n"
-    "coe: one-dimensional writable array of COE_dt records (seven float64 fields): ecc\n"
-    "eccentricity, sma semimajor axis (m, not used), inc inclination, raa right ascension of\n"
-    "the ascending node, arp argument of periapsis, tra true anomaly (radians), slr semilatus\n"
-    "rectum (m).\n"
-    "GM: gravitational parameter of the central body in m^3/s^2 (default: that of the Earth).\n\n"
-    "Returns (r, v): positions in metres and velocities in metres per second, each of shape\n"
-    "(N, 3), in the inertial frame of the elements.",
-    {sv_from_coe_names, 1, 2}, sv_from_coe_ann, sv_from_coe_impl};
 
 }  // namespace orbivex::coe

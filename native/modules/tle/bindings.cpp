@@ -1,6 +1,7 @@
 // What tle binds at import from the package's other modules: native entries, classes, objects.
 #include <Python.h>
 
+#include "modules/coe/exports.hpp"
 #include "modules/representable/representable.hpp"
 #include "support/imports.hpp"
 #include "support/ref.hpp"
@@ -13,28 +14,34 @@ using py::Kind;
 using py::Ref;
 
 constexpr const char units_module[] = "orbivex.units.units";
-constexpr const char coe_module[] = "orbivex.state.coe";
 
 int bind_native_entries() {
-    constexpr const char* size = "double (double const , double)";
-    constexpr const char* anomaly = "double (double const , double const )";
-    constexpr const char* shape = "double (double const , double const , double const )";
+    using coe::exports::bind, coe::exports::Id;
     Units& u = units;
     auto unit = [](const char* name, const double*& out) {
         return py::native_variable(units_module, name, "double", out);
     };
     const py::NativeImport entries[] = {
-        unit("s", u.s), unit("sec", u.sec), unit("second", u.second), unit("minute", u.minute),
-        unit("hour", u.hour), unit("day", u.day), unit("sday", u.sday), unit("m", u.m),
-        unit("km", u.km), unit("rad", u.rad), unit("deg", u.deg), unit("rev", u.rev),
+        unit("s", u.s),
+        unit("sec", u.sec),
+        unit("second", u.second),
+        unit("minute", u.minute),
+        unit("hour", u.hour),
+        unit("day", u.day),
+        unit("sday", u.sday),
+        unit("m", u.m),
+        unit("km", u.km),
+        unit("rad", u.rad),
+        unit("deg", u.deg),
+        unit("rev", u.rev),
         unit("kg", u.kg),
-        py::native_variable(coe_module, "_2pi", "double", coe_2pi),
-        py::native_function(coe_module, "c_orp_from_sma", size, c_orp_from_sma),
-        py::native_function(coe_module, "c_sma_from_mnm", size, c_sma_from_mnm),
-        py::native_function(coe_module, "c_eca_from_mea", anomaly, c_eca_from_mea),
-        py::native_function(coe_module, "c_tra_from_eca", anomaly, c_tra_from_eca),
-        py::native_function(coe_module, "c_pge_from_sma_ecc", shape, c_pge_from_sma_ecc),
-        py::native_function(coe_module, "c_apg_from_sma_ecc", shape, c_apg_from_sma_ecc),
+        coe::exports::bind_two_pi(coe_2pi),
+        bind<Id::orp_from_sma>(c_orp_from_sma),
+        bind<Id::sma_from_mnm>(c_sma_from_mnm),
+        bind<Id::eca_from_mea>(c_eca_from_mea),
+        bind<Id::tra_from_eca>(c_tra_from_eca),
+        bind<Id::pge_from_sma_ecc>(c_pge_from_sma_ecc),
+        bind<Id::apg_from_sma_ecc>(c_apg_from_sma_ecc),
     };
     return py::bind_native(entries);
 }

@@ -14,6 +14,7 @@
 
 #include "kernels/tle_fields.hpp"
 #include "support/args.hpp"
+#include "support/text.hpp"
 
 namespace orbivex::tle::cat {
 
@@ -212,21 +213,7 @@ inline constexpr auto elset_properties = expand_properties(
 
 // ---- signatures ---------------------------------------------------------------------------
 
-/// Text built at compile time in a fixed buffer, NUL-terminated.
-template <std::size_t N>
-struct Text {
-    char chars[N]{};
-    std::size_t size = 0;
-
-    constexpr Text& operator+=(std::string_view s) {
-        for (char c : s) {
-            if (size + 1 >= N) throw "text longer than its buffer";
-            chars[size++] = c;
-        }
-        return *this;
-    }
-    constexpr const char* c_str() const { return chars; }
-};
+using py::Text;
 
 /// The annotation of `name` among alternating names and texts, or nullptr.
 constexpr const char* annotation_of(std::span<const char* const> annotations,

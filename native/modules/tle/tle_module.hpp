@@ -6,6 +6,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "modules/coe/exports.hpp"
 #include "records.hpp"
 #include "support/args.hpp"
 #include "support/function.hpp"
@@ -74,12 +75,14 @@ inline tle_state* module_state(PyObject* module) noexcept {
 }
 
 // Native entries bound at import. Process-global: the module initialises once per process.
-inline double (*c_orp_from_sma)(double, double) = nullptr;
-inline double (*c_sma_from_mnm)(double, double) = nullptr;
-inline double (*c_eca_from_mea)(double, double) = nullptr;
-inline double (*c_tra_from_eca)(double, double) = nullptr;
-inline double (*c_pge_from_sma_ecc)(double, double, double) = nullptr;
-inline double (*c_apg_from_sma_ecc)(double, double, double) = nullptr;
+// coe's entries have the types coe publishes them under (modules/coe/exports.hpp).
+using coe::exports::Id, coe::exports::pointer_t;
+inline pointer_t<Id::orp_from_sma> c_orp_from_sma = nullptr;
+inline pointer_t<Id::sma_from_mnm> c_sma_from_mnm = nullptr;
+inline pointer_t<Id::eca_from_mea> c_eca_from_mea = nullptr;
+inline pointer_t<Id::tra_from_eca> c_tra_from_eca = nullptr;
+inline pointer_t<Id::pge_from_sma_ecc> c_pge_from_sma_ecc = nullptr;
+inline pointer_t<Id::apg_from_sma_ecc> c_apg_from_sma_ecc = nullptr;
 inline const double* coe_2pi = nullptr;
 
 /// The base type of TLE and ELSET (borrowed: each of them holds it as its base).
