@@ -202,3 +202,11 @@ def write_output(target: object, data: bytes) -> None:
         write(data)
     except TypeError:
         write(data.decode("utf-8"))
+
+
+# ---- formats read and written in Python ------------------------------------------------------
+
+from orbivex.propagators.analytical.sgp4 import _catalog_arrow  # noqa: E402
+
+READERS["parquet"] = _catalog_arrow.read_parquet
+WRITERS["parquet"] = _catalog_arrow.write_parquet
