@@ -115,7 +115,7 @@ def test_sorting_reads_each_key_once_and_compares_with_lt():
          "__cinit__() got an unexpected keyword argument 'name'"),
         ((tle_at(100.5),), {"satname": 5, 1: "ISS"}, TypeError,
          "__cinit__() keywords must be strings"),
-        ((TLE(line1(satno="A1234"), L2),), {}, TypeError, "an integer is required"),
+        ((TLE(line1(satno="I1234"), L2),), {}, TypeError, "an integer is required"),
         ((Duck(1, satno=2**31),), {}, OverflowError, "value too large to convert to int"),
         ((Duck(1, satno=-2**31 - 1),), {}, OverflowError, "value too large to convert to int"),
         ((Duck(1, satno=2**80),), {}, OverflowError, "value too large to convert to int"),
@@ -312,3 +312,74 @@ def test_satellite_numbers_compare_as_values():
         tles = [tle_at(100.5 + k, satno=f"{s:05d}") for k, s in enumerate(order)]
         with pytest.raises(AssertionError):
             ELSET(*tles)
+
+
+@pytest.mark.parametrize(
+    "field, number",
+    [
+        ("A0000", 100000),
+        ("A1234", 101234),
+        ("H9999", 179999),
+        ("J0000", 180000),
+        ("N0001", 220001),
+        ("P0000", 230000),
+        ("Z9999", 339999),
+    ],
+)
+def test_alpha5_numbers_are_stored_as_integers(field, number):
+    tles = [tle_at(100.5 + k, satno=field) for k in range(3)]
+    assert {t.satno for t in tles} == {field}  # TLE keeps the text
+    e = ELSET(*tles, satname="DEBRIS")
+    assert type(e.satno) is int and e.satno == number
+    assert e.size == 3
+    assert str(number) in format(e)
+
+
+@pytest.mark.parametrize("field", ["I1234", "O1234", "A 234", "A12 4", "A-123", "ZZ123", "12A34"])
+def test_other_text_numbers_still_refused(field):
+    t = TLE(line1(satno=field), L2)
+    assert isinstance(t.satno, str)
+    with pytest.raises(TypeError) as info:
+        ELSET(t)
+    assert str(info.value) == "an integer is required"
+
+
+@pytest.mark.parametrize(
+    "satno", ["a1234", "A123", "A12345", " A1234", "A1234 ", "\uff211234", "A\u0661234", ""]
+)
+def test_alpha5_form_is_exact(satno):
+    # Lower case, wrong lengths, blanks and non-ASCII letters or digits are no Alpha-5 number.
+    with pytest.raises(TypeError) as info:
+        ELSET(Duck(1, satno=satno))
+    assert str(info.value) == "an integer is required"
+
+
+def test_alpha5_text_of_tle_subclasses_and_str_subclasses():
+    class Text(str):
+        pass
+
+    class Renumbered(TLE):
+        satno = property(lambda self: Text("Y0001"))
+
+    assert ELSET(Renumbered(*with_satno(5))).satno == 320001
+    # The number is read before the elements are converted: Alpha-5 text passes that step.
+    with pytest.raises(TypeError, match="Cannot convert"):
+        ELSET(Duck(1, satno="B0042"))
+
+
+def test_catalog_elset_of_alpha5_satellites():
+    catalog = pytest.importorskip("orbivex.propagators.analytical.sgp4.catalog")
+    text = "".join(
+        f"OBJ {k}\n{a}\n{b}\n"
+        for k, (a, b) in enumerate(
+            [
+                (line1(satno=f, day=f"{d:012.8f}"), f"2 {f}" + L2[7:])
+                for f, d in [("A0001", 100.5), ("A0001", 101.5), ("Z9999", 100.5), ("99999", 1.5)]
+            ]
+        )
+    )
+    c = catalog.parse(text, checksums=False)
+    for satno, sets, name in [(100001, 2, "OBJ 1"), (339999, 1, "OBJ 2"), (99999, 1, "OBJ 3")]:
+        e = c.elset(satno)
+        assert (e.satno, e.size, e.satname) == (satno, sets, name)
+    assert c.elset("A0001").epoch.int64.tolist() == c.satellite(100001).epoch_ns.tolist()

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 
+#include "kernels/tle_format.hpp"
 #include "support/args.hpp"
 #include "support/function.hpp"
 #include "support/module.hpp"
@@ -67,6 +68,24 @@ int to_int32(PyObject* value, int* out) {
     return 0;
 }
 
+/// True with the number in `out` when `value` is a str of Alpha-5 form (a letter other than I
+/// and O, then four digits, as TLE.satno gives it for satellites above 99999: A0000 = 100000
+/// ... Z9999 = 339999); false for anything else, which is then converted as an integer.
+bool alpha5_value(PyObject* value, int* out) {
+    if (!PyUnicode_Check(value) || PyUnicode_GET_LENGTH(value) != 5) return false;
+    Py_UCS4 c[5];
+    for (Py_ssize_t i = 0; i < 5; ++i) c[i] = PyUnicode_READ_CHAR(value, i);
+    const int letter = c[0] < 128 ? kern::tle::alpha5_letter_value(static_cast<char>(c[0])) : -1;
+    if (letter < 0) return false;
+    int v = letter;
+    for (int i = 1; i < 5; ++i) {
+        if (c[i] < '0' || c[i] > '9') return false;
+        v = v * 10 + static_cast<int>(c[i] - '0');
+    }
+    *out = v;
+    return true;
+}
+
 constexpr const char* satname_param = cat::elset_init_names[0];
 
 // Keyword arguments: only `satname`, exactly a str or None. Every keyword is bound before the
@@ -115,6 +134,7 @@ int shared_satno(PyObject* items, tle_state* st, int* out) {
     }
     Ref member = Ref::steal(PySet_Pop(satnos.get()));  // KeyError when there is none
     if (!member) return -1;
+    if (alpha5_value(member.get(), out)) return 0;
     return to_int32(member.get(), out);
 }
 
