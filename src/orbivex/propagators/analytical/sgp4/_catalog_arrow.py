@@ -23,9 +23,6 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 
 if TYPE_CHECKING:
-    import pandas as pd
-    import pyarrow as pa
-
     from orbivex.propagators.analytical.sgp4._catalog_py import Data
     from orbivex.propagators.analytical.sgp4.catalog import Catalog
 
@@ -77,7 +74,7 @@ def _epoch_type(pa: Any) -> Any:
     return pa.timestamp("ns", tz="UTC")
 
 
-def to_arrow(catalog: Catalog) -> pa.Table:
+def to_arrow(catalog: Catalog) -> Any:  # a pyarrow.Table
     """The catalogue as a pyarrow Table (see the module docstring)."""
     pa = _import("pyarrow", "Catalog.to_arrow")
     names: list[str] = []
@@ -101,7 +98,7 @@ def to_arrow(catalog: Catalog) -> pa.Table:
     return pa.Table.from_arrays(arrays, names=names)
 
 
-def to_pandas(catalog: Catalog) -> pd.DataFrame:
+def to_pandas(catalog: Catalog) -> Any:  # a pandas.DataFrame
     """The catalogue as a pandas DataFrame: the columns of to_arrow, epoch as
     datetime64[ns, UTC], text as pandas holds str, names as objects (None for two-line
     sets)."""
@@ -122,7 +119,7 @@ def to_pandas(catalog: Catalog) -> pd.DataFrame:
 # ---- from Arrow -------------------------------------------------------------------------------
 
 
-def _as_table(pa: Any, table: object) -> Any:
+def _as_table(pa: Any, table: Any) -> Any:
     if isinstance(table, pa.Table):
         return table
     if isinstance(table, pa.RecordBatch):
@@ -157,11 +154,11 @@ def _fixed_bytes(pa: Any, pc: Any, name: str, array: Any, width: int) -> np.ndar
     return np.frombuffer(padded.buffers()[2], dtype=f"S{width}", count=n, offset=int(offsets[-1]))
 
 
-def from_arrow(table: object) -> Catalog:
+def from_arrow(source: object) -> Catalog:
     """The Catalog of a table of to_arrow's columns (see Catalog.from_arrow)."""
     pa = _import("pyarrow", "Catalog.from_arrow")
     pc = _import("pyarrow.compute", "Catalog.from_arrow")
-    table = _as_table(pa, table)
+    table = _as_table(pa, source)
     layout = _layout()
     present = list(table.column_names)
     repeated = sorted({n for n in present if present.count(n) > 1})
