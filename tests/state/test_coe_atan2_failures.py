@@ -6,7 +6,8 @@ import json
 
 import pytest
 
-from tests.state.subprocess_util import last_line, run_python
+from tests.helpers import last_line, run_python
+from tests.state import coe_catalogue as cat
 
 WORKER = r"""
 import ctypes, gc, json, sys, tracemalloc, types
@@ -16,6 +17,7 @@ stand_in.__pyx_capi__ = t.__pyx_capi__
 sys.modules["orbivex.mathtools.misc.misc"] = stand_in
 import numpy as np
 import orbivex.state.coe as coe
+from tests.state.coe_catalogue import BOUND_ANOMALY
 
 class Injected(Exception):
     pass
@@ -49,7 +51,7 @@ CALLS = {
     "both-arrays": (lambda f: lambda: f(x5, e5), 5),
     "subclass": (lambda f: lambda: f(x5.view(type("Sub", (np.ndarray,), {})), 0.2), 2),
 }
-for fname in ("eca_from_tra", "tra_from_eca", "tra_from_mea", "mea_from_tra"):
+for fname in BOUND_ANOMALY:
     for kind, (make, n) in CALLS.items():
         for value in (0.5, -1.0):
             failing(f"{fname}/{kind}/{value}", make(getattr(coe, fname)), n, value)
@@ -113,7 +115,7 @@ def results():
     return json.loads(last_line(done))
 
 
-FUNCTIONS = ["eca_from_tra", "tra_from_eca", "tra_from_mea", "mea_from_tra"]
+FUNCTIONS = cat.BOUND_ANOMALY
 KINDS = {"scalar": 1, "array-first": 1, "array-later": 4, "ecc-array": 3, "both-arrays": 5,
          "subclass": 2}
 

@@ -10,7 +10,6 @@ import pytest
 
 import orbivex.state.coe as coe
 from orbivex.bodies.bodies import Earth
-from tests.capsules import table
 from tests.state import coe_catalogue as cat
 
 HERE = Path(coe.__file__).resolve().parent
@@ -59,11 +58,6 @@ def test_pxd_declares_the_table_in_order_with_its_texts_and_names():
         assert pxd_parameter_names(params) == entry["params"], name
         # The entries that can report a failure declare it, and only they.
         assert bool(re.search(r"\bexcept\b", rest)) == entry["angle_env"], name
-
-
-def test_the_module_publishes_the_catalogue_table():
-    assert table(coe) == cat.TABLE
-    assert list(coe.__pyx_capi__) == list(cat.TABLE)
 
 
 def pyi_functions():

@@ -1,14 +1,12 @@
 """A Cython module that cimports coe.pxd binds the native table of orbivex.state.coe (names and
 signature texts as Cython derives them) and gets the numbers of the Python functions."""
 
-import math
-import struct
-
 import numpy as np
 import pytest
 
 import orbivex.state.coe as coe
 from tests.cython_build import build_consumer, generated_c
+from tests.helpers import bits
 
 CONSUMER = """
 from orbivex.datamodel.structured cimport COE_t
@@ -57,10 +55,6 @@ def state(double[:] r, double[:] v, double gm):
 @pytest.fixture(scope="module")
 def consumer(tmp_path_factory):
     return build_consumer(tmp_path_factory.mktemp("coe_consumer"), "coe_consumer", CONSUMER)
-
-
-def bits(xs):
-    return [("nan" if math.isnan(x) else struct.pack("<d", x)) for x in xs]
 
 
 def test_generated_signature_texts_are_the_published_ones(tmp_path):

@@ -2,7 +2,6 @@
 
 import inspect
 import math
-import struct
 from fractions import Fraction
 
 import numpy as np
@@ -13,29 +12,24 @@ from hypothesis.extra import numpy as hnp
 
 import orbivex.state.coe as coe
 from orbivex.bodies.bodies import Earth
+from tests.helpers import bits
+from tests.state import coe_catalogue as cat
 from tests.state import coe_reference as R
 
 GM = Earth.GM
 ARRAY = "double | ndarray[double]"
-SIZE = {  # function: (first parameter, reference kernel, formula line)
-    "orp_from_sma": ("sma", R.orp_from_sma, "ORP = 2π * a * sqrt(a / GM)"),
-    "sma_from_orp": ("orp", R.sma_from_orp, "SMA = [GM * (ORP / 2π)^2]^{1/3}"),
-    "mnm_from_sma": ("sma", R.mnm_from_sma, "MNM = sqrt(GM / a) / a"),
-    "sma_from_mnm": ("mnm", R.sma_from_mnm, "a = [GM / mnm^2]^{1/3}"),
+FIRST = {f["name"]: f["params"][0] for f in cat.FUNCTIONS}
+# The formula each size function's docstring states.
+FORMULA = {
+    "orp_from_sma": "ORP = 2π * a * sqrt(a / GM)",
+    "sma_from_orp": "SMA = [GM * (ORP / 2π)^2]^{1/3}",
+    "mnm_from_sma": "MNM = sqrt(GM / a) / a",
+    "sma_from_mnm": "a = [GM / mnm^2]^{1/3}",
 }
-ANOMALY = {
-    "eca_from_mea": ("mea", R.eca_from_mea),
-    "mea_from_eca": ("eca", R.mea_from_eca),
-    "eca_from_tra": ("tra", R.eca_from_tra),
-    "tra_from_eca": ("eca", R.tra_from_eca),
-    "tra_from_mea": ("mea", R.tra_from_mea),
-    "mea_from_tra": ("tra", R.mea_from_tra),
-}
-ALL = list(SIZE) + list(ANOMALY) + ["coe_from_sv", "sv_from_coe"]
-
-
-def bits(x):
-    return "nan" if math.isnan(x) else struct.pack("<d", x)
+# function: (first parameter, reference kernel[, formula line])
+SIZE = {name: (FIRST[name], getattr(R, name), FORMULA[name]) for name in cat.SIZE}
+ANOMALY = {name: (FIRST[name], getattr(R, name)) for name in cat.ANOMALY}
+ALL = cat.FUNCTION_NAMES
 
 
 def array_bits(a):

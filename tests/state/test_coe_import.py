@@ -3,7 +3,7 @@ and the assertion switch, each in a fresh interpreter."""
 
 import pytest
 
-from tests.state.subprocess_util import last_line, run_python
+from tests.helpers import last_line, run_python
 
 # Builds fake siblings from the real ones; `setup` then edits them before coe is imported.
 PRELUDE = """

@@ -3,7 +3,7 @@ KeyboardInterrupt ends it without a result or a leak."""
 
 import pytest
 
-from tests.state.subprocess_util import last_line, run_python
+from tests.helpers import last_line, run_python
 
 # A timer signal every 10 ms. A loop that never looks for signals runs the handler at most once,
 # after it returns (a pending signal is a flag, not a count); so a handler that has run three

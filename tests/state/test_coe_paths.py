@@ -2,9 +2,7 @@
 per-element path, the call-time module names, and references and memory over many calls."""
 
 import gc
-import math
 import numbers
-import struct
 import sys
 import tracemalloc
 import types
@@ -14,14 +12,11 @@ import pytest
 
 import orbivex.state.coe as coe
 from orbivex.datamodel import COE_dt
+from tests.helpers import bits
+from tests.state import coe_catalogue as cat
 
-ONE_ARG = ["orp_from_sma", "sma_from_orp", "mnm_from_sma", "sma_from_mnm"]
-TWO_ARG = ["eca_from_mea", "mea_from_eca", "eca_from_tra", "tra_from_eca", "tra_from_mea",
-           "mea_from_tra"]
-
-
-def bits(a):
-    return [("nan" if math.isnan(x) else struct.pack("<d", x)) for x in np.asarray(a, float).ravel()]
+ONE_ARG = cat.SIZE
+TWO_ARG = cat.ANOMALY
 
 
 class Plain(np.ndarray):

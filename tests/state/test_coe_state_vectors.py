@@ -1,7 +1,5 @@
 """coe_from_sv and sv_from_coe of orbivex.state.coe on whole arrays."""
 
-import math
-import struct
 
 import numpy as np
 import pytest
@@ -12,14 +10,11 @@ from hypothesis.extra import numpy as hnp
 import orbivex.state.coe as coe
 from orbivex.bodies.bodies import Earth
 from orbivex.datamodel import COE_dt
+from tests.helpers import bits
 from tests.state import coe_reference as R
 
 GM = float(Earth.GM)
 FIELDS = ("ecc", "sma", "inc", "raa", "arp", "tra", "slr")
-
-
-def bits(x):
-    return "nan" if math.isnan(x) else struct.pack("<d", x)
 
 
 def record_bits(rec):

@@ -10,7 +10,7 @@ import pytest
 
 import orbivex.state.coe as coe
 from orbivex.datamodel import COE_dt
-from tests.state.subprocess_util import last_line, run_python
+from tests.helpers import last_line, run_python
 
 
 class Plain(np.ndarray):
