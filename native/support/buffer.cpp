@@ -108,25 +108,34 @@ int Buffer::acquire(PyObject* obj, int flags) noexcept {
 }
 
 int Buffer::acquire_doubles(PyObject* obj, int ndim, Access access, GotFormat got) noexcept {
-    return acquire_checked(obj, ndim, 1, nullptr, access, got);
+    return acquire_checked(obj, ndim, 1, nullptr, access, got, nullptr);
 }
 
-int Buffer::acquire_records(PyObject* obj, int ndim, int fields, const char* record) noexcept {
-    return acquire_checked(obj, ndim, fields, record, Access::writable, GotFormat::labelled);
+int Buffer::acquire_records(PyObject* obj, int ndim, int fields, const char* record,
+                            PlainRecords* known) noexcept {
+    return acquire_checked(obj, ndim, fields, record, Access::writable, GotFormat::labelled, known);
 }
 
-bool Buffer::adopt(PyObject* obj, int ndim, int fields, Access access) noexcept {
+bool Buffer::adopt(PyObject* obj, int ndim, int fields, Access access,
+                   PlainRecords* known) noexcept {
     if (!PyArray_CheckExact(obj)) return false;
     auto* a = reinterpret_cast<PyArrayObject*>(obj);
     if (ndim > 2 || PyArray_NDIM(a) != ndim ||
         (access == Access::writable && !PyArray_ISWRITEABLE(a)))
         return false;
     PyArray_Descr* d = PyArray_DESCR(a);
-    const bool layout_ok = fields == 1 ? d->type_num == NPY_DOUBLE && PyArray_ISNBO(d->byteorder)
-                                       : plain_records(d, fields);
-    if (!layout_ok) {
-        if (PyErr_Occurred()) PyErr_Clear();  // from a field lookup: the buffer request decides
-        return false;
+    auto* descr = reinterpret_cast<PyObject*>(d);
+    if (fields == 1) {
+        if (d->type_num != NPY_DOUBLE || !PyArray_ISNBO(d->byteorder)) return false;
+    } else if (!known || descr != known->descr || PyDataType_NAMES(d) != known->names) {
+        if (!plain_records(d, fields)) {
+            if (PyErr_Occurred()) PyErr_Clear();  // from a field lookup: the request decides
+            return false;
+        }
+        if (known) {
+            Py_XSETREF(known->descr, Py_NewRef(descr));
+            Py_XSETREF(known->names, Py_NewRef(PyDataType_NAMES(d)));
+        }
     }
     view_.buf = PyArray_DATA(a);
     view_.ndim = ndim;
@@ -139,23 +148,25 @@ bool Buffer::adopt(PyObject* obj, int ndim, int fields, Access access) noexcept 
     return true;
 }
 
-int Buffer::acquire_checked(PyObject* obj, int ndim, int fields, const char* record,
-                            Access access, GotFormat got) noexcept {
-    if (adopt(obj, ndim, fields, access)) return 0;
+int Buffer::acquire_checked(PyObject* obj, int ndim, int fields, const char* record, Access access,
+                            GotFormat got, PlainRecords* known) noexcept {
+    if (adopt(obj, ndim, fields, access, known)) return 0;
     // Asked read-only first, so that the dimension and the layout are reported before the
     // write access (a NumPy scalar record is a read-only buffer of no dimensions).
     if (acquire(obj, PyBUF_RECORDS_RO) < 0) return -1;
     if (view_.ndim != ndim) {
-        PyErr_Format(PyExc_ValueError, "Buffer has wrong number of dimensions (expected %d, got %d)",
-                     ndim, view_.ndim);
+        PyErr_Format(PyExc_ValueError,
+                     "Buffer has wrong number of dimensions (expected %d, got %d)", ndim,
+                     view_.ndim);
         return -1;
     }
     const char* format = view_.format ? view_.format : "B";
-    const bool layout_ok = fields == 1 ? is_native_double_format(format)
-                                       : native_double_fields(format) == fields;
+    const bool layout_ok =
+        fields == 1 ? is_native_double_format(format) : native_double_fields(format) == fields;
     if (!layout_ok || view_.itemsize != static_cast<Py_ssize_t>(sizeof(double)) * fields) {
         if (fields == 1)
-            PyErr_Format(PyExc_ValueError, "Buffer dtype mismatch, expected 'double' but got %s'%s'",
+            PyErr_Format(PyExc_ValueError,
+                         "Buffer dtype mismatch, expected 'double' but got %s'%s'",
                          got == GotFormat::labelled ? "format " : "", format);
         else
             PyErr_Format(PyExc_ValueError,

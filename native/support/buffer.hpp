@@ -23,13 +23,22 @@ enum class Access { writable, read_only };
 /// format 'F'" as the coe module's functions have always worded it.
 enum class GotFormat { quoted, labelled };
 
+/// The record dtype a caller last found plain, with its names tuple (renaming the fields
+/// replaces the tuple; nothing else about the layout can change), both held: arrays of that
+/// dtype skip the layout check, which costs about as much as the rest of a call on empty input.
+/// For one record layout; the caller owns the references and drops them with its module.
+struct PlainRecords {
+    PyObject* descr;
+    PyObject* names;
+};
+
 /// Non-copyable, non-movable owner of one acquired buffer; released on destruction.
 ///
 /// The checked acquisitions raise ValueError with these texts:
 ///   "Buffer has wrong number of dimensions (expected N, got M)"
 ///   "Buffer dtype mismatch, expected 'double' but got 'F'" (or "... but got format 'F'")
-///   "Buffer dtype mismatch, expected 'R' (N float64 fields, B bytes) but got format 'F' of I bytes"
-///   "buffer source array is read-only"
+///   "Buffer dtype mismatch, expected 'R' (N float64 fields, B bytes) but got format 'F' of I
+///   bytes" "buffer source array is read-only"
 /// An exact ndarray whose layout passes is read through its own data, shape and strides
 /// (valid while the caller holds the array) without a buffer request: the request costs more
 /// than the rest of a call on small input. A module that uses the checked acquisitions binds
@@ -51,8 +60,10 @@ public:
                         GotFormat got = GotFormat::quoted) noexcept;
 
     /// A writable view of `ndim` dimensions of records of `fields` native float64 fields at
-    /// offsets 0, 8, 16, ...; `record` names the record type in the error text.
-    int acquire_records(PyObject* obj, int ndim, int fields, const char* record) noexcept;
+    /// offsets 0, 8, 16, ...; `record` names the record type in the error text. `known`, if
+    /// given, remembers the last dtype found plain.
+    int acquire_records(PyObject* obj, int ndim, int fields, const char* record,
+                        PlainRecords* known = nullptr) noexcept;
 
     const Py_buffer& view() const noexcept { return view_; }
     Py_ssize_t len(int axis = 0) const noexcept { return view_.shape[axis]; }
@@ -73,8 +84,8 @@ public:
 
 private:
     int acquire_checked(PyObject* obj, int ndim, int fields, const char* record, Access access,
-                        GotFormat got) noexcept;
-    bool adopt(PyObject* obj, int ndim, int fields, Access access) noexcept;
+                        GotFormat got, PlainRecords* known) noexcept;
+    bool adopt(PyObject* obj, int ndim, int fields, Access access, PlainRecords* known) noexcept;
 
     Py_buffer view_{};
     bool held_ = false;

@@ -313,6 +313,18 @@ def test_value_error_names_the_mismatch():
         coe.orp_from_sma(np.array([1, 2]))
 
 
+@pytest.mark.parametrize("dtype, fmt", [(np.int64, "l"), (np.float32, "f"), (">f8", ">d")])
+def test_result_dtype_mismatch_names_the_format_it_got(dtype, fmt):
+    # The functions word the format as "format 'F'", which other modules' views do not.
+    message = f"Buffer dtype mismatch, expected 'double' but got format '{fmt}'"
+    with pytest.raises(ValueError) as raised:
+        coe.orp_from_sma(np.zeros(2, dtype))
+    assert str(raised.value) == message
+    with pytest.raises(ValueError) as raised:
+        coe.mea_from_eca(np.zeros(2, dtype), 0.1)
+    assert str(raised.value) == message
+
+
 def test_integer_eccentricity_array_is_read_by_item():
     m = np.array([0.5, 1.5, 2.5])
     got = coe.eca_from_mea(m, np.array([0, 0, 0]))

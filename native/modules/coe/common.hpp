@@ -43,6 +43,7 @@ struct coe_state {
         PyObject* coe_dt;
         bool known;
     } np;
+    py::PlainRecords plain_records;  // held; dropped in coe_module::free
 
     static constexpr auto refs() {
         using S = coe_state;
@@ -77,6 +78,10 @@ struct coe_module {
         "equation) and state vectors, for floats and one-dimensional float64 arrays.";
     using State = coe_state;
     static int exec(PyObject* module, coe_state& st) noexcept;
+    static void free(coe_state& st) noexcept {
+        Py_CLEAR(st.plain_records.descr);
+        Py_CLEAR(st.plain_records.names);
+    }
 };
 
 /// The state of one of the module's own function owners (set from exec on, never NULL then).

@@ -224,7 +224,8 @@ PyObject* coe_from_sv_impl(PyObject* module, PyObject* const* argv) noexcept {
     if (!result) return nullptr;
     {
         py::Buffer view;
-        if (view.acquire_records(result.get(), 1, coe_doubles, "COE_t") < 0) return nullptr;
+        if (view.acquire_records(result.get(), 1, coe_doubles, "COE_t", &st->plain_records) < 0)
+            return nullptr;
         if (fill_elements(view, n, r.get(), v.get(), gm) < 0) return nullptr;
     }
     return call_numpy(module, st, st->str_asarray, result.get());
@@ -290,7 +291,8 @@ PyObject* sv_from_coe_impl(PyObject* module, PyObject* const* argv) noexcept {
         return nullptr;
     }
     py::Buffer records;
-    if (records.acquire_records(coe, 1, coe_doubles, "COE_t") < 0) return nullptr;
+    if (records.acquire_records(coe, 1, coe_doubles, "COE_t", &st->plain_records) < 0)
+        return nullptr;
     const Py_ssize_t n = records.len();
     Ref rows = Ref::steal(PyLong_FromSsize_t(n));
     if (!rows) return nullptr;
