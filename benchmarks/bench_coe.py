@@ -9,11 +9,9 @@ figures are measured side by side, interleaved, and the minimum is kept."""
 import argparse
 import ctypes
 import math
-import subprocess
-import tempfile
 import timeit
-from pathlib import Path
 
+import native_loops
 import numpy as np
 
 import orbivex.mathtools.misc.misc as misc
@@ -21,7 +19,6 @@ import orbivex.mathtools.quiver.quiver as quiver
 import orbivex.state.coe as coe
 from orbivex.datamodel import COE_dt
 
-HERE = Path(__file__).resolve().parent
 GM = 3.986004418e14
 N = 1_000_000
 P = ctypes.c_void_p
@@ -41,12 +38,9 @@ class RawEnv(ctypes.Structure):
     _fields_ = [(n, P) for n in ("atan2", "dot", "cross", "norm", "normalize")]
 
 
-def raw_loops(workdir):
-    lib = Path(workdir) / "coe_loop.so"
-    cmd = ["c++", "-std=c++20", "-O2", "-ffp-contract=off", "-fno-fast-math", "-shared", "-fPIC",
-           "-I", str(HERE.parent / "native"), str(HERE / "coe_loop.cpp"), "-o", str(lib)]
-    subprocess.run(cmd, check=True)
-    dll = ctypes.CDLL(str(lib))
+def raw_loops():
+    """coe_loop.cpp, built with the modules' flags by the benchmark_loops target."""
+    dll = native_loops.load("coe_loop")
     for fn in (dll.loop_orp_from_sma, dll.loop_eca_from_mea):
         fn.argtypes = [P, ctypes.c_ssize_t, ctypes.c_double, P]
     dll.loop_tra_from_mea.argtypes = [P, ctypes.c_ssize_t, ctypes.c_double, P, P]
@@ -177,41 +171,40 @@ def main():
     atan2 = pointer(misc, "atan2_asymmetric")
     env = RawEnv(atan2, *(pointer(quiver, n) for n in ("dot", "cross", "norm", "normalize")))
 
-    with tempfile.TemporaryDirectory() as tmp:
-        dll = raw_loops(tmp)
-        d = lambda a: a.ctypes.data  # noqa: E731
-        rows = [
-            ("orp_from_sma", lambda: coe.orp_from_sma(sma),
-             lambda: dll.loop_orp_from_sma(d(sma), N, GM, d(out)), lambda: np_orp_from_sma(sma),
-             lambda: (coe.orp_from_sma(sma), out)),
-            ("eca_from_mea e=0.1", lambda: coe.eca_from_mea(mea, 0.1),
-             lambda: dll.loop_eca_from_mea(d(mea), N, 0.1, d(out)),
-             lambda: np_eca_from_mea(mea, 0.1), lambda: (coe.eca_from_mea(mea, 0.1), out)),
-            ("eca_from_mea e=0.9", lambda: coe.eca_from_mea(mea, 0.9),
-             lambda: dll.loop_eca_from_mea(d(mea), N, 0.9, d(out)),
-             lambda: np_eca_from_mea(mea, 0.9), lambda: (coe.eca_from_mea(mea, 0.9), out)),
-            ("tra_from_mea e=0.3", lambda: coe.tra_from_mea(mea, 0.3),
-             lambda: dll.loop_tra_from_mea(d(mea), N, 0.3, d(out), atan2),
-             lambda: np_tra_from_mea(mea, 0.3), lambda: (coe.tra_from_mea(mea, 0.3), out)),
-            ("coe_from_sv", lambda: coe.coe_from_sv(r, v),
-             lambda: dll.loop_coe_from_sv(d(r), d(v), N, GM, d(out_coe), ctypes.byref(env)),
-             lambda: np_coe_from_sv(r, v), lambda: (coe.coe_from_sv(r, v), out_coe)),
-            ("sv_from_coe", lambda: coe.sv_from_coe(elements),
-             lambda: dll.loop_sv_from_coe(d(elements), N, GM, d(out_r), d(out_v)),
-             lambda: np_sv_from_coe(elements),
-             lambda: (np.concatenate(coe.sv_from_coe(elements)),
-                      np.concatenate([out_r, out_v]))),
-        ]
-        print(f"N = {N:,} float64 elements; best of {repeat}\n")
-        print(f"{'function':<20}{'ours ns':>9}{'C++ ns':>9}{'NumPy ns':>10}{'ours/C++':>10}"
-              f"{'ours/NumPy':>12}  same bits as C++")
-        for name, ours, raw, vec, check in rows:
-            t_ours, t_raw = best_interleaved([ours, raw], repeat)
-            t_np = best(vec, repeat=3)
-            got, ref = check()
-            same = got.tobytes() == ref.tobytes()
-            print(f"{name:<20}{t_ours / N * 1e9:>9.2f}{t_raw / N * 1e9:>9.2f}"
-                  f"{t_np / N * 1e9:>10.2f}{t_ours / t_raw:>10.3f}{t_ours / t_np:>12.3f}  {same}")
+    dll = raw_loops()
+    d = lambda a: a.ctypes.data  # noqa: E731
+    rows = [
+        ("orp_from_sma", lambda: coe.orp_from_sma(sma),
+         lambda: dll.loop_orp_from_sma(d(sma), N, GM, d(out)), lambda: np_orp_from_sma(sma),
+         lambda: (coe.orp_from_sma(sma), out)),
+        ("eca_from_mea e=0.1", lambda: coe.eca_from_mea(mea, 0.1),
+         lambda: dll.loop_eca_from_mea(d(mea), N, 0.1, d(out)),
+         lambda: np_eca_from_mea(mea, 0.1), lambda: (coe.eca_from_mea(mea, 0.1), out)),
+        ("eca_from_mea e=0.9", lambda: coe.eca_from_mea(mea, 0.9),
+         lambda: dll.loop_eca_from_mea(d(mea), N, 0.9, d(out)),
+         lambda: np_eca_from_mea(mea, 0.9), lambda: (coe.eca_from_mea(mea, 0.9), out)),
+        ("tra_from_mea e=0.3", lambda: coe.tra_from_mea(mea, 0.3),
+         lambda: dll.loop_tra_from_mea(d(mea), N, 0.3, d(out), atan2),
+         lambda: np_tra_from_mea(mea, 0.3), lambda: (coe.tra_from_mea(mea, 0.3), out)),
+        ("coe_from_sv", lambda: coe.coe_from_sv(r, v),
+         lambda: dll.loop_coe_from_sv(d(r), d(v), N, GM, d(out_coe), ctypes.byref(env)),
+         lambda: np_coe_from_sv(r, v), lambda: (coe.coe_from_sv(r, v), out_coe)),
+        ("sv_from_coe", lambda: coe.sv_from_coe(elements),
+         lambda: dll.loop_sv_from_coe(d(elements), N, GM, d(out_r), d(out_v)),
+         lambda: np_sv_from_coe(elements),
+         lambda: (np.concatenate(coe.sv_from_coe(elements)),
+                  np.concatenate([out_r, out_v]))),
+    ]
+    print(f"N = {N:,} float64 elements; best of {repeat}\n")
+    print(f"{'function':<20}{'ours ns':>9}{'C++ ns':>9}{'NumPy ns':>10}{'ours/C++':>10}"
+          f"{'ours/NumPy':>12}  same bits as C++")
+    for name, ours, raw, vec, check in rows:
+        t_ours, t_raw = best_interleaved([ours, raw], repeat)
+        t_np = best(vec, repeat=3)
+        got, ref = check()
+        same = got.tobytes() == ref.tobytes()
+        print(f"{name:<20}{t_ours / N * 1e9:>9.2f}{t_raw / N * 1e9:>9.2f}"
+              f"{t_np / N * 1e9:>10.2f}{t_ours / t_raw:>10.3f}{t_ours / t_np:>12.3f}  {same}")
 
     fixed_costs(repeat)
 
