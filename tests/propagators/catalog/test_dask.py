@@ -3,6 +3,7 @@ written as Parquet partitioned by satellite, and the same as a local read; catal
 processes unchanged."""
 
 import gzip
+import importlib.util
 import multiprocessing
 import os
 import pickle
@@ -11,6 +12,7 @@ import sys
 import numpy as np
 import pytest
 
+from .kernel import ROOT
 from .test_arrow import assert_identical
 
 catalog = pytest.importorskip("orbivex.propagators.analytical.sgp4.catalog")
@@ -123,3 +125,19 @@ def test_clear_error_without_dask(monkeypatch, history):
     monkeypatch.setitem(sys.modules, "dask", None)
     with pytest.raises(ImportError, match=r"needs dask: pip install orbivex\[dask\]"):
         cd.read_delayed(history)
+
+
+def test_example_runs_on_a_scheduler(client, history, tmp_path, capsys):
+    path = ROOT / "examples" / "catalog_dask.py"
+    if not path.is_file():
+        pytest.skip("tests run without the source tree")
+    spec = importlib.util.spec_from_file_location("catalog_dask_example", path)
+    example = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(example)
+    address = client.scheduler.address
+    example.main([str(history[0].parent), "--out", str(tmp_path / "out"), "--scheduler", address])
+    out = capsys.readouterr().out
+    expected = local(history)
+    assert f"together: {expected!r}" in out
+    assert "rejected: " in out and f"under {tmp_path / 'out'}" in out
+    assert_identical(cd.read_partitioned(tmp_path / "out"), expected)
