@@ -116,8 +116,8 @@ namespace detail {
 inline constexpr double pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-inline constexpr std::int64_t ipow10[] = {1, 10, 100, 1000, 10'000, 100'000, 1'000'000,
-                                          10'000'000, 100'000'000};
+inline constexpr std::int64_t ipow10[] = {1,       10,        100,        1000,       10'000,
+                                          100'000, 1'000'000, 10'000'000, 100'000'000};
 /// ns in a unit of the day's eight fraction digits: 86400e9 / 1e8.
 inline constexpr std::int64_t ns_per_day_unit = 864'000;
 
@@ -183,8 +183,8 @@ inline double sign_factor(const char sign) noexcept { return sign == '-' ? -1.0 
 /// rounded: m x 10^(X - 5) with m < 10^5, one exact power of ten and one rounding.
 inline double exponent_value(const char* p, const std::int64_t m) noexcept {
     const int x = p[6] == '-' ? -(p[7] - '0') : p[7] - '0';
-    const double v = x <= 5 ? static_cast<double>(m) / pow10[5 - x]
-                            : static_cast<double>(m) * pow10[x - 5];
+    const double v =
+        x <= 5 ? static_cast<double>(m) / pow10[5 - x] : static_cast<double>(m) * pow10[x - 5];
     return v * sign_factor(p[0]);
 }
 
@@ -300,8 +300,8 @@ inline Fault parse_exact(const char* line1, const std::size_t size1, const char*
     out.epoch_year = year;
     out.epoch_day = static_cast<std::int32_t>(day);
     out.epoch_fraction = static_cast<std::int32_t>(fraction);
-    out.epoch_ns = (days_from_civil(year, 1, 1) + day - 1) * ns_per_day +
-                   fraction * detail::ns_per_day_unit;
+    out.epoch_ns =
+        (days_from_civil(year, 1, 1) + day - 1) * ns_per_day + fraction * detail::ns_per_day_unit;
     if (!(f = blank(32, 1)).ok()) return f;
     if ((bad = detail::signed_fraction(p + 33, out.ndot)) != no_fault)
         return fault_at(Reason::ndot, 1, 33 + bad);
@@ -360,10 +360,10 @@ inline Fault parse_exact(const char* line1, const std::size_t size1, const char*
 
 /// Column forms of the two lines (see scan::make_form); the line number, the catalogue number
 /// and the designator are checked character by character.
-inline constexpr scan::LineForm line1_form = scan::make_form(
-    "DB*****LB********BDDRRDPDDDDDDDDBSPDDDDDDDDBSDDDDDEDBSDDDDDEDBDBRRRDD");
-inline constexpr scan::LineForm line2_form = scan::make_form(
-    "DB*****BRRDPDDDDBRRDPDDDDBDDDDDDDBRRDPDDDDBRRDPDDDDBRDPDDDDDDDDRRRRDD");
+inline constexpr scan::LineForm line1_form =
+    scan::make_form("DB*****LB********BDDRRDPDDDDDDDDBSPDDDDDDDDBSDDDDDEDBSDDDDDEDBDBRRRDD");
+inline constexpr scan::LineForm line2_form =
+    scan::make_form("DB*****BRRDPDDDDBRRDPDDDDBDDDDDDDBRRDPDDDDBRRDPDDDDBRDPDDDDDDDDRRRRDD");
 
 /// For each two-digit year yy: days from 1970-01-01 to 1 January of the epoch year, and the
 /// number of days of that year.
@@ -386,30 +386,11 @@ struct YearStarts {
 };
 inline constexpr YearStarts year_starts{};
 
-/// Both lines checked whole, columns at once, and read: true only for a set that parse_exact
-/// accepts, with the same fields. False says nothing about the fault.
-inline bool parse_fast(const char* a, const std::size_t size1, const char* b,
-                       const std::size_t size2, Fields& out, const bool checksums,
-                       const Units& units) noexcept {
-    if (size1 != line_length || size2 != line_length || a[0] != '1' || b[0] != '2') return false;
-    const scan::Scan s1 = scan::scan_line(a, line1_form), s2 = scan::scan_line(b, line2_form);
-    if (!s1.fits || !s2.fits) return false;
-    if (checksums && (static_cast<int>(s1.sum % 10) != a[68] - '0' ||
-                      static_cast<int>(s2.sum % 10) != b[68] - '0'))
-        return false;
-    // The same five columns on both lines are the same number; else both are decoded.
-    if (alpha5_decode(a + 2, out.satno) != no_fault || !scan::intldes_fits(a + 9)) return false;
-    if (std::memcmp(a + 2, b + 2, 5) != 0) {
-        std::int64_t satno2 = 0;
-        if (alpha5_decode(b + 2, satno2) != no_fault || satno2 != out.satno) return false;
-    }
-    const std::uint32_t yy = scan::small_digits(a + 18, 2);
-    const std::int32_t day = static_cast<std::int32_t>(scan::small_digits(a + 20, 3));
-    if (day < 1 || day > year_starts.length[yy]) return false;
-    const std::uint64_t mnm = std::uint64_t{scan::small_digits(b + 52, 2)} * 100'000'000u +
-                              scan::eight_digits(scan::load8(b + 55));
-    if (mnm == 0) return false;
-
+/// The fields of two lines whose form has been checked, read: `yy`, `day` and `mnm` (the
+/// mean motion's ten digits) as the checks read them; out.satno is already decoded.
+inline void read_fields(const char* a, const char* b, const std::uint32_t yy,
+                        const std::int32_t day, const std::uint64_t mnm, Fields& out,
+                        const Units& units) noexcept {
     out.classification = a[7];
     // A designator of the form has blanks only after its last character: all become NUL.
     const std::uint64_t designator = scan::load8(a + 9);
@@ -437,6 +418,37 @@ inline bool parse_fast(const char* a, const std::size_t size1, const char* b,
     out.mea = decimal(scan::angle_digits(b + 43), 4) * units.deg;
     out.mnm = (decimal(static_cast<std::int64_t>(mnm), 8) * units.rev) / units.day;
     out.revolution = static_cast<std::int32_t>(scan::small_digits(b + 63, 5));
+}
+
+/// The mean motion's ten digits.
+inline std::uint64_t mnm_digits(const char* b) noexcept {
+    return std::uint64_t{scan::small_digits(b + 52, 2)} * 100'000'000u +
+           scan::eight_digits(scan::load8(b + 55));
+}
+
+/// Both lines checked whole, columns at once, and read: true only for a set that parse_exact
+/// accepts, with the same fields. False says nothing about the fault.
+inline bool parse_fast(const char* a, const std::size_t size1, const char* b,
+                       const std::size_t size2, Fields& out, const bool checksums,
+                       const Units& units) noexcept {
+    if (size1 != line_length || size2 != line_length || a[0] != '1' || b[0] != '2') return false;
+    const scan::Scan s1 = scan::scan_line(a, line1_form), s2 = scan::scan_line(b, line2_form);
+    if (!s1.fits || !s2.fits) return false;
+    if (checksums && (static_cast<int>(s1.sum % 10) != a[68] - '0' ||
+                      static_cast<int>(s2.sum % 10) != b[68] - '0'))
+        return false;
+    // The same five columns on both lines are the same number; else both are decoded.
+    if (alpha5_decode(a + 2, out.satno) != no_fault || !scan::intldes_fits(a + 9)) return false;
+    if (std::memcmp(a + 2, b + 2, 5) != 0) {
+        std::int64_t satno2 = 0;
+        if (alpha5_decode(b + 2, satno2) != no_fault || satno2 != out.satno) return false;
+    }
+    const std::uint32_t yy = scan::small_digits(a + 18, 2);
+    const std::int32_t day = static_cast<std::int32_t>(scan::small_digits(a + 20, 3));
+    if (day < 1 || day > year_starts.length[yy]) return false;
+    const std::uint64_t mnm = mnm_digits(b);
+    if (mnm == 0) return false;
+    read_fields(a, b, yy, day, mnm, out, units);
     return true;
 }
 
@@ -458,6 +470,20 @@ inline Fault parse(const char* line1, const std::size_t size1, const char* line2
     if (line1 && line2 && detail::parse_fast(line1, size1, line2, size2, out, checksums, units))
         return {};
     return detail::parse_exact(line1, size1, line2, size2, out, checksums, units);
+}
+
+/// The fields of a set parse() has accepted (two lines of 69 columns), read again without the
+/// checks of its form and checksums: the same values, at a fraction of the cost. False when the
+/// text no longer holds the keys it had (it changed meanwhile); nothing is read out of bounds
+/// whatever the bytes.
+inline bool reread(const char* line1, const char* line2, Fields& out,
+                   const Units& units = si_units) noexcept {
+    if (alpha5_decode(line1 + 2, out.satno) != no_fault) return false;
+    const std::uint32_t yy = scan::small_digits(line1 + 18, 2);
+    const std::int32_t day = static_cast<std::int32_t>(scan::small_digits(line1 + 20, 3));
+    if (yy >= 100 || day < 1 || day > detail::year_starts.length[yy]) return false;
+    detail::read_fields(line1, line2, yy, day, detail::mnm_digits(line2), out, units);
+    return true;
 }
 
 /// Validation alone: parse into a scratch record.

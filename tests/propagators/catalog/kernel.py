@@ -14,11 +14,22 @@ DOUBLES = ("ndot", "nddot", "bstar", "inc", "raa", "ecc", "arp", "mea", "mnm")
 
 
 class Fields(ctypes.Structure):
-    _fields_ = ([("satno", I64), ("epoch_ns", I64)]
-                + [(n, I32) for n in ("epoch_year", "epoch_day", "epoch_fraction",
-                                      "ephemeris_type", "element_number", "revolution")]
-                + [(n, F64) for n in DOUBLES]
-                + [("classification", ctypes.c_char), ("intldes", ctypes.c_char * 9)])
+    _fields_ = (
+        [("satno", I64), ("epoch_ns", I64)]
+        + [
+            (n, I32)
+            for n in (
+                "epoch_year",
+                "epoch_day",
+                "epoch_fraction",
+                "ephemeris_type",
+                "element_number",
+                "revolution",
+            )
+        ]
+        + [(n, F64) for n in DOUBLES]
+        + [("classification", ctypes.c_char), ("intldes", ctypes.c_char * 9)]
+    )
 
     def values(self):
         """Every field, doubles as their bit patterns (so -0.0 and 0.0 differ)."""
@@ -30,13 +41,29 @@ class Fields(ctypes.Structure):
 
 
 class Fault(ctypes.Structure):
-    _fields_ = [("reason", ctypes.c_uint8), ("line", ctypes.c_uint8), ("column", I32),
-                ("found", I64), ("expected", I64)]
+    _fields_ = [
+        ("reason", ctypes.c_uint8),
+        ("line", ctypes.c_uint8),
+        ("column", I32),
+        ("found", I64),
+        ("expected", I64),
+    ]
 
 
 def build(out: Path, *defines: str) -> Path:
-    subprocess.run(["c++", *FLAGS, *defines, "-I", str(ROOT / "native"), str(HERE / "shim.cpp"),
-                    "-o", str(out)], check=True)
+    subprocess.run(
+        [
+            "c++",
+            *FLAGS,
+            *defines,
+            "-I",
+            str(ROOT / "native"),
+            str(HERE / "shim.cpp"),
+            "-o",
+            str(out),
+        ],
+        check=True,
+    )
     return out
 
 
@@ -45,24 +72,28 @@ class Kernel:
         lib = self.lib = ctypes.CDLL(str(path))
         P, C = ctypes.c_void_p, ctypes.c_char_p
         for name, res, args in (
-                ("cat_sizeof_fields", SIZE, []), ("cat_sizeof_fault", SIZE, []),
-                ("cat_reason_count", ctypes.c_int, []), ("cat_reason_name", C, [ctypes.c_int]),
-                ("cat_checksum", ctypes.c_int, [C, SIZE]),
-                ("cat_alpha5_decode", ctypes.c_int, [C, ctypes.POINTER(I64)]),
-                ("cat_alpha5_encode", ctypes.c_int, [I64, C]),
-                ("cat_parse", None, [C, SIZE, C, SIZE, ctypes.c_int, P, P]),
-                ("cat_parse_exact", None, [C, SIZE, C, SIZE, ctypes.c_int, P, P]),
-                ("cat_fault_text", SIZE, [P, C, SIZE]),
-                ("cat_format", ctypes.c_int, [P, C, C]),
-                ("cat_normalise", SIZE, [C, SIZE, C]),
-                ("cat_split", SIZE, [C, SIZE, P, SIZE]),
-                ("cat_split_from", SIZE, [C, SIZE, SIZE, I64, P, SIZE]),
-                ("cat_split_point", SIZE, [C, SIZE, SIZE]),
-                ("cat_count_newlines", I64, [C, SIZE]),
-                ("cat_read", SIZE, [C, SIZE, ctypes.c_int, P, P, P, P, SIZE]),
-                ("cat_derive", None, [P, F64, F64, P]),
-                ("cat_tle_line2", None, [C, SIZE, P]),
-                ("cat_time_read", F64, [C, SIZE, ctypes.c_int, ctypes.c_int, P])):
+            ("cat_sizeof_fields", SIZE, []),
+            ("cat_sizeof_fault", SIZE, []),
+            ("cat_reason_count", ctypes.c_int, []),
+            ("cat_reason_name", C, [ctypes.c_int]),
+            ("cat_checksum", ctypes.c_int, [C, SIZE]),
+            ("cat_alpha5_decode", ctypes.c_int, [C, ctypes.POINTER(I64)]),
+            ("cat_alpha5_encode", ctypes.c_int, [I64, C]),
+            ("cat_parse", None, [C, SIZE, C, SIZE, ctypes.c_int, P, P]),
+            ("cat_parse_exact", None, [C, SIZE, C, SIZE, ctypes.c_int, P, P]),
+            ("cat_reread", ctypes.c_int, [C, C, P]),
+            ("cat_fault_text", SIZE, [P, C, SIZE]),
+            ("cat_format", ctypes.c_int, [P, C, C]),
+            ("cat_normalise", SIZE, [C, SIZE, C]),
+            ("cat_split", SIZE, [C, SIZE, P, SIZE]),
+            ("cat_split_from", SIZE, [C, SIZE, SIZE, I64, P, SIZE]),
+            ("cat_split_point", SIZE, [C, SIZE, SIZE]),
+            ("cat_count_newlines", I64, [C, SIZE]),
+            ("cat_read", SIZE, [C, SIZE, ctypes.c_int, P, P, P, P, SIZE]),
+            ("cat_derive", None, [P, F64, F64, P]),
+            ("cat_tle_line2", None, [C, SIZE, P]),
+            ("cat_time_read", F64, [C, SIZE, ctypes.c_int, ctypes.c_int, P]),
+        ):
             fn = getattr(lib, name)
             fn.restype, fn.argtypes = res, args
         assert lib.cat_sizeof_fields() == ctypes.sizeof(Fields)
@@ -86,9 +117,22 @@ class Kernel:
         """(reason name, line, column, found, expected), Fields."""
         fields, fault = Fields(), Fault()
         fn = self.lib.cat_parse_exact if exact else self.lib.cat_parse
-        fn(l1, len(l1 or b""), l2, len(l2 or b""), int(checksums), ctypes.byref(fields),
-           ctypes.byref(fault))
+        fn(
+            l1,
+            len(l1 or b""),
+            l2,
+            len(l2 or b""),
+            int(checksums),
+            ctypes.byref(fields),
+            ctypes.byref(fault),
+        )
         return self.describe(fault), fields
+
+    def reread(self, l1: bytes, l2: bytes):
+        """(whether the keys read, Fields) of two 69-column lines read without form checks."""
+        assert len(l1) == len(l2) == 69
+        fields = Fields()
+        return bool(self.lib.cat_reread(l1, l2, ctypes.byref(fields))), fields
 
     def describe(self, fault):
         return (self.reasons[fault.reason], fault.line, fault.column, fault.found, fault.expected)
@@ -121,8 +165,8 @@ class Kernel:
         for i in range(n):
             parts = []
             for k in range(3):
-                off, size, number = raw[9 * i + 3 * k:9 * i + 3 * k + 3]
-                parts.append(None if off < 0 else (data[off:off + size], number))
+                off, size, number = raw[9 * i + 3 * k : 9 * i + 3 * k + 3]
+                parts.append(None if off < 0 else (data[off : off + size], number))
             sets.append(tuple(parts))
         return sets
 
@@ -160,6 +204,7 @@ class Kernel:
 
 # ---- lines ------------------------------------------------------------------------------------
 
+
 def checksum(line: str) -> int:
     """Modulo-10 checksum of the first 68 columns, written out independently of the kernel."""
     return sum(int(c) if c.isdigit() else c == "-" for c in line[:68]) % 10
@@ -172,7 +217,7 @@ def summed(line: str) -> str:
 
 def put(line: str, col: int, text: str, resum=True) -> str:
     """`text` written from 1-based column `col`; the checksum put right unless told not to."""
-    out = line[:col - 1] + text + line[col - 1 + len(text):]
+    out = line[: col - 1] + text + line[col - 1 + len(text) :]
     return summed(out) if resum and len(out) >= 68 else out
 
 

@@ -1,9 +1,9 @@
 // Test-only C entry points over the element-set kernels, loaded by the tests with ctypes; also
 // the raw C++ loop that times reading a whole buffer.
 #include <chrono>
-#include <ctime>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <vector>
 
 #include "kernels/coe.hpp"
@@ -62,6 +62,11 @@ int cat_alpha5_encode(std::int64_t n, char* out) { return tle::alpha5_encode(n, 
 void cat_parse(const char* l1, std::size_t n1, const char* l2, std::size_t n2, int checksums,
                tle::Fields* out, tle::Fault* fault) {
     *fault = tle::parse(l1, n1, l2, n2, *out, checksums != 0);
+}
+
+/// A set read again without its form checks, as the catalogue's gathering threads read it.
+int cat_reread(const char* l1, const char* l2, tle::Fields* out) {
+    return tle::reread(l1, l2, *out) ? 1 : 0;
 }
 
 /// The step-by-step checks alone, without the whole-line path.
@@ -135,8 +140,8 @@ std::size_t cat_read(const char* data, std::size_t size, int checksums, tle::Fie
     tle::Fields row{};
     tle::Fault fault{};
     while (split.next(s)) {
-        fault = tle::parse(s.line1.text, s.line1.size, s.line2.text, s.line2.size, row,
-                           checksums != 0);
+        fault =
+            tle::parse(s.line1.text, s.line1.size, s.line2.text, s.line2.size, row, checksums != 0);
         if (count < cap) {
             rows[count] = row;
             faults[count] = fault;

@@ -37,6 +37,7 @@ def same(a: dict, b: dict):
 
 # ---- values against the text ------------------------------------------------------------------
 
+
 @settings(max_examples=400)
 @given(valid_sets())
 def test_fields_from_the_text(both_kernels, lines):
@@ -48,22 +49,37 @@ def test_fields_from_the_text(both_kernels, lines):
     fault_exact, fields_exact = both_kernels.parse(l1, l2, exact=True)
     assert fault_exact[0] == "none"
     assert bytes(fields_exact) == bytes(fields)
+    # Read again without the checks, as the catalogue gathers rows: the same bytes.
+    ok, again = both_kernels.reread(l1, l2)
+    assert ok and bytes(again) == bytes(fields)
     # TLE's own conversion kernel of line 2, scaled as TLE scales it.
     inc, raa, ecc, arp, mea, mnm = both_kernels.tle_line2(l2)
-    same({"inc": inc * DEG, "raa": raa * DEG, "ecc": ecc, "arp": arp * DEG, "mea": mea * DEG,
-          "mnm": (mnm * REV) / DAY}, field_values(fields))
+    same(
+        {
+            "inc": inc * DEG,
+            "raa": raa * DEG,
+            "ecc": ecc,
+            "arp": arp * DEG,
+            "mea": mea * DEG,
+            "mnm": (mnm * REV) / DAY,
+        },
+        field_values(fields),
+    )
 
 
-@pytest.mark.parametrize(("epoch", "iso"), [
-    ("57001.00000000", "1957-01-01T00:00"),
-    ("99365.99999999", "1999-12-31T23:59:59.999136"),
-    ("00001.00000000", "2000-01-01T00:00"),
-    ("00366.50000000", "2000-12-31T12:00"),   # 2000 is a leap year
-    ("24060.00000001", "2024-02-29T00:00:00.000864"),
-    ("56366.75000000", "2056-12-31T18:00"),
-    ("70001.00000000", "1970-01-01T00:00"),
-    ("69365.99999999", "1969-12-31T23:59:59.999136"),
-])
+@pytest.mark.parametrize(
+    ("epoch", "iso"),
+    [
+        ("57001.00000000", "1957-01-01T00:00"),
+        ("99365.99999999", "1999-12-31T23:59:59.999136"),
+        ("00001.00000000", "2000-01-01T00:00"),
+        ("00366.50000000", "2000-12-31T12:00"),  # 2000 is a leap year
+        ("24060.00000001", "2024-02-29T00:00:00.000864"),
+        ("56366.75000000", "2056-12-31T18:00"),
+        ("70001.00000000", "1970-01-01T00:00"),
+        ("69365.99999999", "1969-12-31T23:59:59.999136"),
+    ],
+)
 def test_epoch_exact(kernel, epoch, iso):
     _, fields = kernel.parse(put(L1, 19, epoch).encode(), L2.encode())
     assert fields.epoch_ns == np.datetime64(iso, "ns").astype(np.int64)
@@ -90,6 +106,7 @@ def test_exponent_fields_round_correctly(kernel):
 
 
 # ---- the same bits as TLE ---------------------------------------------------------------------
+
 
 def _tle_bits(TLE, kernel, line1: str, line2: str):
     from orbivex.bodies.bodies import Earth
@@ -122,16 +139,29 @@ def test_generated_sets_bit_identical_to_tle(kernel, TLE, generator):
         _tle_bits(TLE, kernel, line1, line2)
 
 
-@pytest.mark.parametrize(("line2_patch", "col"), [
-    ("  0.0000", 9), ("180.0000", 9), ("999.9999", 35), ("359.9999", 44), ("  0.0000", 44),
-    ("0000000", 27), ("9999999", 27), ("0000001", 27), (" 0.00000001", 53), ("99.99999999", 53),
-    (" 1.00273791", 53), ("180.0000", 44),
-])
+@pytest.mark.parametrize(
+    ("line2_patch", "col"),
+    [
+        ("  0.0000", 9),
+        ("180.0000", 9),
+        ("999.9999", 35),
+        ("359.9999", 44),
+        ("  0.0000", 44),
+        ("0000000", 27),
+        ("9999999", 27),
+        ("0000001", 27),
+        (" 0.00000001", 53),
+        ("99.99999999", 53),
+        (" 1.00273791", 53),
+        ("180.0000", 44),
+    ],
+)
 def test_edge_elements_bit_identical_to_tle(kernel, TLE, line2_patch, col):
     _tle_bits(TLE, kernel, L1, put(L2, col, line2_patch))
 
 
 # ---- python-sgp4 ------------------------------------------------------------------------------
+
 
 def test_agrees_with_python_sgp4(kernel, generator):
     api = pytest.importorskip("sgp4.api")
@@ -148,17 +178,41 @@ def test_agrees_with_python_sgp4(kernel, generator):
         assert math.isclose(sat.ndot * (xpdotp * 1440.0), f.ndot, **close)
         assert math.isclose(sat.nddot * (xpdotp * 1440.0 * 1440.0), f.nddot, **close)
         assert math.isclose(sat.bstar, f.bstar, **close)
-        for theirs, ours in ((sat.inclo, f.inc), (sat.nodeo, f.raa), (sat.ecco, f.ecc),
-                             (sat.argpo, f.arp), (sat.mo, f.mea), (sat.no_kozai, f.mnm * 60.0)):
+        for theirs, ours in (
+            (sat.inclo, f.inc),
+            (sat.nodeo, f.raa),
+            (sat.ecco, f.ecc),
+            (sat.argpo, f.arp),
+            (sat.mo, f.mea),
+            (sat.no_kozai, f.mnm * 60.0),
+        ):
             assert math.isclose(theirs, ours, **close)
-        assert (sat.revnum, sat.elnum, sat.ephtype) == (f.revolution, f.element_number,
-                                                        f.ephemeris_type)
+        assert (sat.revnum, sat.elnum, sat.ephtype) == (
+            f.revolution,
+            f.element_number,
+            f.ephemeris_type,
+        )
         assert sat.classification == f.classification.decode()
 
 
 # ---- the whole-line path against the step-by-step checks --------------------------------------
 
 ALPHABET = b"0123456789 .+-AZIOaz,\t\x00\x1f\x7f\x80\xc3\xff"
+
+
+@pytest.mark.parametrize(
+    ("col", "text"),
+    [
+        (3, "I0001"),  # no Alpha-5 number
+        (19, "??"),  # read as year 165: past the table of years
+        (21, "000"),
+        (21, "367"),  # day 367 of the leap year 2024
+        (19, "23366"),  # day 366 of 2023
+    ],
+)
+def test_reread_refuses_text_whose_keys_changed(kernel, col, text):
+    assert kernel.reread(L1.encode(), L2.encode())[0]
+    assert not kernel.reread(put(L1, col, text, resum=False).encode(), L2.encode())[0]
 
 
 def test_whole_line_path_agrees_on_damaged_sets(both_kernels, generator):
@@ -174,15 +228,20 @@ def test_whole_line_path_agrees_on_damaged_sets(both_kernels, generator):
         if rng.random() < 0.5:  # keep the checksums right, so that the form decides
             for line in pair:
                 if 48 <= line[68] <= 57:
-                    line[68] = 48 + sum((c - 48) if 48 <= c <= 57 else c == 45
-                                        for c in line[:68]) % 10
+                    line[68] = (
+                        48 + sum((c - 48) if 48 <= c <= 57 else c == 45 for c in line[:68]) % 10
+                    )
         l1, l2 = bytes(pair[0]), bytes(pair[1])
+        both_kernels.reread(l1, l2)  # any bytes at all are read again without harm
         for checksums in (True, False):
             fast = both_kernels.parse(l1, l2, checksums)
             exact = both_kernels.parse(l1, l2, checksums, exact=True)
             assert fast[0] == exact[0], (l1, l2)
             if fast[0][0] == "none":
                 assert bytes(fast[1]) == bytes(exact[1])
+                # Read again without the checks, as the catalogue gathers rows.
+                ok, again = both_kernels.reread(l1, l2)
+                assert ok and bytes(again) == bytes(fast[1])
                 agree += 1
             else:
                 refused += 1
