@@ -349,3 +349,29 @@ def test_clear_error_without_the_extra(blocked, call, what, generated, tmp_path,
     with pytest.raises(ImportError) as info:
         call(generated, path)
     assert str(info.value) == f"{what}: pip install orbivex[arrow]"
+
+
+def test_from_arrow_reads_the_arrow_stream_of_other_libraries(generated):
+    pytest.importorskip("pandas")
+    df = generated.to_pandas()
+    if not hasattr(df, "__arrow_c_stream__"):
+        pytest.skip("this pandas has no Arrow stream")
+    assert_identical(Catalog.from_arrow(df), generated)
+
+
+def test_methods_reach_the_python_half(generated, monkeypatch):
+    # The native methods look the functions up on each call: what is there then is called,
+    # and a missing module or function is the import's or the lookup's own error.
+    from orbivex.propagators.analytical.sgp4 import _catalog_arrow
+
+    seen = []
+    monkeypatch.setattr(_catalog_arrow, "to_arrow", lambda c: seen.append(c) or "table")
+    assert generated.to_arrow() == "table" and seen == [generated]
+    monkeypatch.setattr(_catalog_arrow, "from_arrow", lambda t: ("made", t))
+    assert Catalog.from_arrow(7) == ("made", 7)
+    monkeypatch.delattr(_catalog_arrow, "to_pandas")
+    with pytest.raises(AttributeError, match="to_pandas"):
+        generated.to_pandas()
+    monkeypatch.setitem(sys.modules, _catalog_arrow.__name__, None)
+    with pytest.raises(ImportError):
+        generated.to_arrow()
