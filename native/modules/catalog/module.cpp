@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "catalog.hpp"
+#include "omm.hpp"
 #include "support/args.hpp"
 #include "support/imports.hpp"
 
@@ -142,6 +143,24 @@ PyObject* read_text_of(catalog_state* st, PyObject* data, PyObject* source, cons
     return result;
 }
 
+/// Orbit mean-element messages, read natively like the text.
+PyObject* read_omm_of(catalog_state* st, OmmForm form, PyObject* data, PyObject* source,
+                      const Options& o) {
+    if (PyUnicode_Check(data)) {
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(data, &size);
+        if (!text) return nullptr;
+        return read_omm(st, form, text, static_cast<std::size_t>(size), source, o.skip,
+                        o.threads);
+    }
+    Py_buffer view;
+    if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
+    PyObject* result = read_omm(st, form, static_cast<const char*>(view.buf),
+                                static_cast<std::size_t>(view.len), source, o.skip, o.threads);
+    PyBuffer_Release(&view);
+    return result;
+}
+
 /// A format read in Python: its reader from the helper's READERS gives a Catalog, or fields in
 /// the published units and the refused records, which Catalog._from_fields turns into one.
 PyObject* read_other(catalog_state* st, PyObject* format, PyObject* data, PyObject* source,
@@ -179,6 +198,8 @@ PyObject* dispatch(catalog_state* st, PyObject* data, PyObject* source, const Op
         if (check_format(format.get()) < 0) return nullptr;
     }
     if (is_text_format(format.get())) return read_text_of(st, data, source, o);
+    if (const int form = omm_form(format.get()); form >= 0)
+        return read_omm_of(st, static_cast<OmmForm>(form), data, source, o);
     return read_other(st, format.get(), data, source, o);
 }
 
@@ -243,6 +264,11 @@ PyMethodDef module_methods[] = {
      "--\n\n"
      "The element sets of `text` (str, or bytes-like as UTF-8) as a Catalog; errors name the\n"
      "source '<text>'.\n" ORBIVEX_READ_OPTIONS},
+    {"_write_omm", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_omm)),
+     METH_FASTCALL,
+     "_write_omm($module, catalog, format, /)\n--\n\n"
+     "The bytes of `catalog` as orbit mean-element messages, format 'omm-csv', 'omm-json',\n"
+     "'omm-xml' or 'omm-kvn' (what Catalog.write writes through _catalog_py.WRITERS)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -170,6 +170,25 @@ def detect_format(data: Data) -> str:
     return "tle"
 
 
+# ---- orbit mean-element messages ------------------------------------------------------------
+
+
+def _omm_writer(format: str) -> Writer:
+    """The writer of one OMM form: the native module makes the bytes, write_output puts them."""
+
+    def write(catalog: Catalog, target: Any) -> None:
+        import importlib
+
+        write_output(target, importlib.import_module(_MODULE)._write_omm(catalog, format))
+
+    write.__name__ = write.__qualname__ = f"write_{format.replace('-', '_')}"
+    return write
+
+
+# Read natively (the module dispatches them before READERS); written through this table.
+WRITERS.update({f: _omm_writer(f) for f in ("omm-csv", "omm-json", "omm-xml", "omm-kvn")})
+
+
 # ---- targets --------------------------------------------------------------------------------
 
 _OPENERS: dict[str, Callable[[str | bytes], Any]] = {

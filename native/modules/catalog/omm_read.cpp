@@ -1,0 +1,279 @@
+// catalog.read of orbit mean-element messages: the text cut into records and converted on a
+// worker thread without the lock, the rows put in catalogue order and gathered into columns on
+// several threads, names made once per run of a satellite's rows.
+#include <Python.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "kernels/omm_syntax.hpp"
+#include "kernels/tle_write.hpp"
+#include "omm.hpp"
+#include "order.hpp"
+#include "threads.hpp"
+
+namespace orbivex::catalog {
+
+namespace {
+
+namespace omm = kern::omm;
+
+/// A record read: its values, where it starts and its name's text (no_name: none).
+struct Row {
+    tle::Fields f;
+    omm::Counters counters;
+    std::int64_t line;
+    const char* name;
+    std::uint32_t name_size;
+};
+
+/// The sink of the readers: each record's values, checked and converted when it ends.
+class Collect {
+public:
+    Collect(const tle::Units& units, bool skip, const std::atomic<bool>& cancel)
+        : units_(units), skip_(skip), cancel_(cancel) {}
+
+    void begin(std::int64_t line, int column) {
+        record_ = omm::Record{};
+        record_.line = line;
+        record_.column = column;
+        faulty_ = false;
+    }
+    void value(omm::Key k, const char* p, std::size_t n, std::int64_t line, int column, bool null) {
+        omm::Value& v = record_.value[k];
+        if (v.text)
+            fault(line, column, std::string(omm::key_names[k]) + " is given twice",
+                  "omm_duplicate");
+        v = {p ? p : "", n, line, column, null};
+    }
+    void fault(std::int64_t line, int column, std::string reason, const char* code = "omm_syntax") {
+        if (faulty_) return;
+        faulty_ = true;
+        why_ = {line, column, std::move(reason), code};
+    }
+    void end() {
+        Row row;
+        if (!faulty_ && omm::convert(record_, row.f, row.counters, why_, units_)) {
+            const omm::Value& name = record_.value[omm::object_name];
+            row.line = record_.line;
+            row.name = name.text;
+            row.name_size =
+                !name.text || name.null ? no_name : static_cast<std::uint32_t>(name.size);
+            rows.push_back(row);
+            return;
+        }
+        refused.push_back(std::move(why_));
+        if (!skip_) stopped_ = true;
+    }
+    bool stopped() const noexcept { return stopped_ || cancel_.load(std::memory_order_relaxed); }
+
+    std::vector<Row> rows;
+    std::vector<omm::Refusal> refused;
+
+private:
+    omm::Record record_;
+    omm::Refusal why_;
+    tle::Units units_;
+    bool skip_, faulty_ = false, stopped_ = false;
+    const std::atomic<bool>& cancel_;
+};
+
+/// The whole text through the reader of its form; false when out of memory.
+bool parse_all(OmmForm form, const char* data, std::size_t size, Collect& sink,
+               omm::Arena& arena) noexcept {
+    try {
+        switch (form) {
+        case OmmForm::csv: omm::read_csv(data, size, sink, arena); break;
+        case OmmForm::json: omm::read_json(data, size, sink, arena); break;
+        case OmmForm::xml: omm::read_xml(data, size, sink, arena); break;
+        case OmmForm::kvn: omm::read_kvn(data, size, sink, arena); break;
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+/// Runs the parse on a worker thread while this one, between short waits, takes the lock
+/// back to run the signal handlers; a handler that raises cancels the parse. Returns 0, -1
+/// with the handler's error, or 1 when out of memory. Call with the lock held.
+int parse_answering_signals(OmmForm form, const char* data, std::size_t size, Collect& sink,
+                            omm::Arena& arena, std::atomic<bool>& cancel) noexcept {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false, ok = true;
+    const auto work = [&] {
+        const bool r = parse_all(form, data, size, sink, arena);
+        std::lock_guard<std::mutex> lock(m);
+        ok = r;
+        done = true;
+        cv.notify_one();
+    };
+    int rc = 0;
+    PyThreadState* saved = PyEval_SaveThread();
+    std::thread worker;
+    try {
+        worker = std::thread(work);
+    } catch (...) {
+        // No thread to be had: the parse runs here, signals answered once it is done.
+        work();
+    }
+    for (;;) {
+        bool finished = false;
+        {
+            std::unique_lock<std::mutex> lock(m);
+            finished = cv.wait_for(lock, std::chrono::milliseconds(20), [&] { return done; });
+        }
+        if (finished) break;
+        PyEval_RestoreThread(saved);
+        const bool raised = rc == 0 && PyErr_CheckSignals() < 0;
+        saved = PyEval_SaveThread();
+        if (raised) {
+            rc = -1;
+            cancel.store(true, std::memory_order_relaxed);
+        }
+    }
+    if (worker.joinable()) worker.join();
+    PyEval_RestoreThread(saved);
+    if (rc == 0 && PyErr_CheckSignals() < 0) rc = -1;
+    return rc < 0 ? -1 : ok ? 0 : 1;
+}
+
+/// Rows a gathering thread takes at a time.
+constexpr std::size_t gather_block = 16384;
+
+struct Key {
+    std::int64_t satno, epoch_ns;
+    std::size_t row;
+};
+
+PyObject* refusal_error(catalog_state* st, PyObject* source, const omm::Refusal& r) {
+    return format_error(st, source, r.line, r.column,
+                        r.reason.empty() ? "record cannot be read" : r.reason.c_str(), r.code);
+}
+
+}  // namespace
+
+int omm_form(PyObject* format) noexcept {
+    constexpr const char* names[] = {"omm-csv", "omm-json", "omm-xml", "omm-kvn"};
+    for (int k = 0; k < 4; ++k)
+        if (PyUnicode_Check(format) && PyUnicode_CompareWithASCIIString(format, names[k]) == 0)
+            return k;
+    return -1;
+}
+
+PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, const std::size_t size,
+                   PyObject* source, const bool skip, const int threads) noexcept {
+    double gm = 0.0, re = 0.0;
+    if (earth_constants(st, gm, re) < 0) return nullptr;
+    std::atomic<bool> cancel{false};
+    Collect sink(units_now(), skip, cancel);
+    omm::Arena arena;
+    const int rc = parse_answering_signals(form, data, size, sink, arena, cancel);
+    if (rc < 0) return nullptr;
+    if (rc > 0) return PyErr_NoMemory();
+    if (!skip && !sink.refused.empty()) {
+        Ref e = Ref::steal(refusal_error(st, source, sink.refused.front()));
+        if (e) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(e.get())), e.get());
+        return nullptr;
+    }
+
+    const std::vector<Row>& rows = sink.rows;
+    const std::size_t n = rows.size();
+    std::vector<Key> order;
+    try {
+        sort_into(
+            order, n,
+            [&](auto&& f) {
+                for (std::size_t i = 0; i < n; ++i) f(Key{rows[i].f.satno, rows[i].f.epoch_ns, i});
+            },
+            [](const Key& k) { return k.satno; }, [](const Key& k) { return k.epoch_ns; });
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+
+    const auto count = static_cast<Py_ssize_t>(n);
+    Ref cols[column_count];
+    for (int k = 0; k < column_count; ++k) {
+        cols[k] = new_column(static_cast<Column>(k), count);
+        if (!cols[k]) return nullptr;
+    }
+    const auto i64 = [&](Column k) { return data_of<std::int64_t>(cols[k].get()); };
+    const auto f64 = [&](Column k) { return data_of<double>(cols[k].get()); };
+    const auto txt = [&](Column k) { return data_of<char>(cols[k].get()); };
+    const tle::Units units = units_now();
+    const auto gather = [&](std::size_t a, std::size_t b) noexcept {
+        for (std::size_t i = a; i < b; ++i) {
+            const Row& r = rows[order[i].row];
+            const tle::Fields& f = r.f;
+            i64(c_satno)[i] = f.satno;
+            i64(c_epoch_ns)[i] = f.epoch_ns;
+            i64(c_ephemeris_type)[i] = r.counters.ephemeris_type;
+            i64(c_element_number)[i] = r.counters.element_number;
+            i64(c_revolution)[i] = r.counters.revolution;
+            i64(c_source_line)[i] = r.line;
+            f64(c_ndot)[i] = f.ndot;
+            f64(c_nddot)[i] = f.nddot;
+            f64(c_bstar)[i] = f.bstar;
+            f64(c_inc)[i] = f.inc;
+            f64(c_raa)[i] = f.raa;
+            f64(c_ecc)[i] = f.ecc;
+            f64(c_arp)[i] = f.arp;
+            f64(c_mea)[i] = f.mea;
+            f64(c_mnm)[i] = f.mnm;
+            double d[6];
+            derive(f.mnm, f.ecc, f.mea, gm, re, d);
+            const Column derived[6] = {c_sma, c_orp, c_eca, c_tra, c_pge, c_apg};
+            for (int k = 0; k < 6; ++k) f64(derived[k])[i] = d[k];
+            txt(c_classification)[i] = f.classification;
+            std::memcpy(txt(c_intldes) + 8 * i, f.intldes, 8);
+            char a[kern::tle_line_size], b2[kern::tle_line_size];
+            const bool written = tle::format(f, a, b2, units) == tle::Reason::none;
+            // A set whose values have no two-line form has no lines.
+            if (written) {
+                std::memcpy(txt(c_line1) + 69 * i, a, 69);
+                std::memcpy(txt(c_line2) + 69 * i, b2, 69);
+            } else {
+                std::memset(txt(c_line1) + 69 * i, 0, 69);
+                std::memset(txt(c_line2) + 69 * i, 0, 69);
+            }
+        }
+    };
+    Blocks work(n, gather_block, gather);
+    const std::size_t blocks = (n + gather_block - 1) / gather_block;
+    const int up_to = static_cast<int>(
+        std::min<std::size_t>(static_cast<std::size_t>(threads), blocks > 0 ? blocks : 1));
+    if (run_threads(work, up_to) < 0) return nullptr;
+
+    // Names: a satellite's rows are together and mostly share one, made once.
+    auto** names = data_of<PyObject*>(cols[c_name].get());
+    for (std::size_t i = 0; i < n; ++i) {
+        const Row& r = rows[order[i].row];
+        const Row* before = i > 0 ? &rows[order[i - 1].row] : nullptr;
+        if (r.name_size == no_name) {
+            names[i] = Py_NewRef(Py_None);
+        } else if (before && before->name_size == r.name_size &&
+                   std::memcmp(before->name, r.name, r.name_size) == 0) {
+            names[i] = Py_NewRef(names[i - 1]);
+        } else if (!(names[i] = PyUnicode_DecodeUTF8(r.name, r.name_size, "replace"))) {
+            return nullptr;
+        }
+    }
+
+    Ref rejected = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(sink.refused.size())));
+    if (!rejected) return nullptr;
+    for (std::size_t k = 0; k < sink.refused.size(); ++k) {
+        PyObject* e = refusal_error(st, source, sink.refused[k]);
+        if (!e) return nullptr;
+        PyTuple_SET_ITEM(rejected.get(), static_cast<Py_ssize_t>(k), e);
+    }
+    return new_catalog(st, count, cols, rejected.get());
+}
+
+}  // namespace orbivex::catalog
