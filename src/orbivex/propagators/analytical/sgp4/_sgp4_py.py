@@ -254,12 +254,9 @@ class SGP4:
                 raise ValueError(
                     f"grid=False pairs set i with time i: {len(model)} sets, {len(t)} times"
                 )
-            return model._propagate(
-                kw["minutes"] if minutes is not None else None,
-                None if minutes is not None else t,
-                "paired",
-                nthreads,
-            )
+            if minutes is not None:
+                return model._propagate(t, None, "paired", nthreads)
+            return model._propagate(None, t, "paired", nthreads)
         r, v, s = model._propagate(kw["minutes"], kw["times_ns"], None, nthreads)
         if scalar:
             r, v, s = r[:, 0], v[:, 0], s[:, 0]
