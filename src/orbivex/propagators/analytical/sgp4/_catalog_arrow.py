@@ -26,10 +26,13 @@ if TYPE_CHECKING:
     from orbivex.propagators.analytical.sgp4._catalog_py import Data
     from orbivex.propagators.analytical.sgp4.catalog import Catalog
 
-__all__ = ["from_arrow", "read_parquet", "to_arrow", "to_pandas", "write_parquet"]
+__all__ = ["from_arrow", "read_parquet", "to_arrow", "to_pandas", "write_parquet", "write_table"]
 
 _EXTRA = "pip install orbivex[arrow]"
 _PARQUET_COMPRESSION = "zstd"
+# Dictionary pages only where values repeat: the lines, numbers and floats are nearly unique,
+# and trying a dictionary on them costs time for nothing.
+_PARQUET_DICTIONARY = ["name", "classification", "intldes"]
 
 
 def _import(module: str, what: str) -> Any:
@@ -246,20 +249,28 @@ def read_parquet(data: Data, *, source: str, errors: str, checksums: bool, threa
         raise ValueError(f"{source}: {e}") from None
 
 
+def write_table(table: Any, where: Any) -> None:
+    """Writes to_arrow's `table` as Parquet to a path (str) or a binary file object."""
+    pq = _import("pyarrow.parquet", "writing Parquet")
+    pq.write_table(
+        table, where, compression=_PARQUET_COMPRESSION, use_dictionary=_PARQUET_DICTIONARY
+    )
+
+
 def write_parquet(catalog: Catalog, target: Any) -> None:
     """The writer of Parquet: to_arrow's table to a path (compressed again by a .gz, .bz2 or
     .xz suffix, if asked) or a binary file object."""
     from orbivex.propagators.analytical.sgp4 import _catalog_py
 
-    pq = _import("pyarrow.parquet", "writing Parquet")
+    _import("pyarrow.parquet", "writing Parquet")
     table = to_arrow(catalog)
     if isinstance(target, (str, bytes, os.PathLike)):
         path = os.fsdecode(os.fspath(target))
         if os.path.splitext(path)[1].lower() not in _catalog_py._OPENERS:
-            pq.write_table(table, path, compression=_PARQUET_COMPRESSION)
+            write_table(table, path)
             return
         sink = io.BytesIO()
-        pq.write_table(table, sink, compression=_PARQUET_COMPRESSION)
+        write_table(table, sink)
         _catalog_py.write_output(path, sink.getvalue())
         return
     if isinstance(target, io.TextIOBase):
@@ -267,5 +278,5 @@ def write_parquet(catalog: Catalog, target: Any) -> None:
     if not callable(getattr(target, "write", None)):
         raise TypeError(f"write() needs a path or a file object, not {type(target).__name__!r}")
     sink = io.BytesIO()
-    pq.write_table(table, sink, compression=_PARQUET_COMPRESSION)
+    write_table(table, sink)
     target.write(sink.getvalue())

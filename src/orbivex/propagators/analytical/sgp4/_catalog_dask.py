@@ -76,7 +76,6 @@ def write_partitioned(
 
     if block < 1:
         raise ValueError(f"block must be at least 1, not {block}")
-    pq = _catalog_arrow._import("pyarrow.parquet", "writing Parquet")
     table = _catalog_arrow.to_arrow(catalog)
     blocks = np.asarray(catalog.satno) // block  # rows are sorted by satellite
     starts = np.flatnonzero(np.diff(blocks, prepend=blocks[:1] - 1)).tolist()
@@ -85,9 +84,7 @@ def write_partitioned(
     for lo, hi in zip(starts, ends, strict=True):
         path = _block_path(folder, int(blocks[lo]), part)
         path.parent.mkdir(parents=True, exist_ok=True)
-        pq.write_table(
-            table.slice(lo, hi - lo), path, compression=_catalog_arrow._PARQUET_COMPRESSION
-        )
+        _catalog_arrow.write_table(table.slice(lo, hi - lo), os.fspath(path))
         written.append(os.fspath(path))
     return written
 
