@@ -375,3 +375,14 @@ def test_methods_reach_the_python_half(generated, monkeypatch):
     monkeypatch.setitem(sys.modules, _catalog_arrow.__name__, None)
     with pytest.raises(ImportError):
         generated.to_arrow()
+
+
+def test_signatures():
+    import inspect
+
+    assert str(inspect.signature(Catalog.from_arrow)) == "(table, /)"
+    assert str(inspect.signature(Catalog.to_arrow)) == "(self, /)"
+    assert str(inspect.signature(Catalog.to_pandas)) == "(self, /)"
+    assert Catalog.from_arrow.__self__ is Catalog and Catalog.from_arrow.__qualname__ == (
+        "Catalog.from_arrow"
+    )
