@@ -219,7 +219,7 @@ PyObject* anomaly_impl(PyObject* module, PyObject* const* argv) noexcept {
 #define ORBIVEX_GLUE_coe_from_sv(name) coe_from_sv_impl
 #define ORBIVEX_GLUE_sv_from_coe(name) sv_from_coe_impl
 
-constexpr py::FunctionSpec spec_of(cat::Fn row, py::FunctionImpl impl) {
+constexpr py::FunctionSpec function_of(cat::Fn row, py::FunctionImpl impl) {
     const cat::Function& f = cat::function(row);
     return {f.name, nullptr, f.doc.c_str(), f.params(), f.annotation_list(), impl};
 }
@@ -227,9 +227,14 @@ constexpr py::FunctionSpec spec_of(cat::Fn row, py::FunctionImpl impl) {
 }  // namespace
 
 const py::FunctionSpec function_specs[cat::n_functions] = {
-#define ORBIVEX_ROW(name, form, ...) spec_of(cat::Fn::name, ORBIVEX_GLUE_##form(name)),
+#define ORBIVEX_ROW(name, form, ...) function_of(cat::Fn::name, ORBIVEX_GLUE_##form(name)),
     ORBIVEX_COE_FUNCTIONS(ORBIVEX_ROW)
 #undef ORBIVEX_ROW
 };
+#undef ORBIVEX_GLUE_size
+#undef ORBIVEX_GLUE_anomaly
+#undef ORBIVEX_GLUE_anomaly_bound
+#undef ORBIVEX_GLUE_coe_from_sv
+#undef ORBIVEX_GLUE_sv_from_coe
 
 }  // namespace orbivex::coe
