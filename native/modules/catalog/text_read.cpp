@@ -3,6 +3,9 @@
 #include <Python.h>
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -77,11 +80,11 @@ private:
 /// Fills the object column from the sets in catalogue order. Consecutive rows mostly belong
 /// to one satellite and share its name (`same[i]`, found while the text was at hand): those
 /// take the object of the row before.
-int fill_names(PyObject* column, const std::vector<SetRef>& order,
+int fill_names(PyObject* column, const SetRef* order, const std::size_t n,
                const std::vector<unsigned char>& same) {
     auto** out = data_of<PyObject*>(column);
     NameTable table;
-    for (std::size_t i = 0; i < order.size(); ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         if (i > 0 && same[i]) {
             out[i] = Py_NewRef(out[i - 1]);
         } else if (order[i].name_size == no_name) {
@@ -133,7 +136,7 @@ struct Earth {
 };
 
 /// Sets [a, b) of catalogue order read into the columns, with their derived elements.
-void gather(const TextRead& reader, const std::vector<SetRef>& order, const Targets& t,
+void gather(const TextRead& reader, const SetRef* order, const Targets& t,
             std::vector<unsigned char>& same, const Earth& earth, const std::size_t a,
             const std::size_t b) noexcept {
     // Sets come in satellite order from text in epoch order: their text is fetched ahead.
@@ -175,6 +178,214 @@ void gather(const TextRead& reader, const std::vector<SetRef>& order, const Targ
                   (r.name_size == no_name || std::memcmp(before->name, r.name, r.name_size) == 0);
     }
 }
+
+/// Runs `f` with the interpreter lock released; an exception leaves with the lock held again.
+template <class F>
+void without_lock(F&& f) {
+    PyThreadState* saved = PyEval_SaveThread();
+    try {
+        f();
+    } catch (...) {
+        PyEval_RestoreThread(saved);
+        throw;
+    }
+    PyEval_RestoreThread(saved);
+}
+
+/// The valid sets of all chunks put in catalogue order, the passes over them shared out over
+/// threads: the chunks are taken in a few parts of consecutive chunks, each part counted and
+/// then scattered by its own thread, so that the counting sort stays stable. Text already in
+/// order is copied; numbers too far apart to count take sort_into on the calling thread.
+class SetSort {
+public:
+    SetSort(std::vector<Chunk>& chunks, const std::size_t n, const std::size_t parts)
+        : chunks_(chunks), n_(n) {
+        // Parts of about equal numbers of sets, each a run of whole chunks.
+        std::size_t k = 0, seen = 0;
+        for (std::size_t p = 0; p < parts && k < chunks.size(); ++p) {
+            Part part;
+            part.first_chunk = k;
+            part.begin = seen;
+            const std::size_t goal = n * (p + 1) / parts;
+            while (k < chunks.size() && (seen < goal || p + 1 == parts))
+                seen += chunks[k++].sets.size();
+            part.end_chunk = k;
+            parts_.push_back(part);
+        }
+    }
+
+    /// Runs the sort; false when it ran out of memory. `run(work, threads)` runs one pass.
+    template <class Run>
+    int sort(Run&& run) {
+        if (n_ == 0) return 0;
+        out_.reset(new SetRef[n_]);
+        phase_ = Phase::keys;
+        if (run(*this) < 0) return -1;
+        bool sorted = true, first = true;
+        for (const Part& a : parts_) {
+            if (a.count == 0) continue;
+            sorted = sorted && a.sorted;
+            lo_ = first ? a.lo : std::min(lo_, a.lo);
+            hi_ = first ? a.hi : std::max(hi_, a.hi);
+            first = false;
+        }
+        // Across parts: the last set of one part against the first of the next.
+        const SetRef* last = nullptr;
+        for (const Part& a : parts_) {
+            if (a.count == 0) continue;
+            if (last &&
+                (a.first_key.satno < last->satno ||
+                 (a.first_key.satno == last->satno && a.first_key.epoch_ns < last->epoch_ns)))
+                sorted = false;
+            last = &a.last_key;
+        }
+        const std::uint64_t span =
+            static_cast<std::uint64_t>(hi_) - static_cast<std::uint64_t>(lo_);
+        const std::uint64_t limit = std::max<std::uint64_t>(2 * std::uint64_t{n_}, 1u << 20);
+        if (sorted) {
+            phase_ = Phase::copy;
+            return run(*this);
+        }
+        if (span >= limit || n_ > UINT32_MAX) {
+            // Rare: numbers too far apart to count.
+            without_lock([&] {
+                std::vector<SetRef> v;
+                sort_into(
+                    v, n_,
+                    [&](auto&& f) {
+                        for (const Chunk& c : chunks_)
+                            for (const SetRef& r : c.sets) f(r);
+                    },
+                    [](const SetRef& r) { return r.satno; },
+                    [](const SetRef& r) { return r.epoch_ns; });
+                std::copy(v.begin(), v.end(), out_.get());
+            });
+            return 0;
+        }
+        slots_ = static_cast<std::size_t>(span) + 1;
+        for (Part& a : parts_) a.start.assign(slots_, 0);
+        phase_ = Phase::count;
+        if (run(*this) < 0) return -1;
+        // Where each part's sets of each number go: parts in text order within a number.
+        without_lock([&] {
+            std::uint32_t at = 0;
+            for (std::size_t k = 0; k < slots_; ++k) {
+                for (Part& a : parts_) {
+                    const std::uint32_t c = a.start[k];
+                    a.start[k] = at;
+                    at += c;
+                }
+            }
+        });
+        phase_ = Phase::scatter;
+        if (run(*this) < 0) return -1;
+        for (Part& a : parts_) a.start = {};
+        // Each satellite's run in epoch order (text in epoch order has them so already).
+        const auto by_epoch = [](const SetRef& a, const SetRef& b) {
+            return a.epoch_ns < b.epoch_ns;
+        };
+        without_lock([&] {
+            SetRef* o = out_.get();
+            for (std::size_t a = 0; a < n_;) {
+                std::size_t b = a + 1;
+                bool run_sorted = true;
+                for (; b < n_ && o[b].satno == o[a].satno; ++b)
+                    if (o[b].epoch_ns < o[b - 1].epoch_ns) run_sorted = false;
+                if (!run_sorted) std::stable_sort(o + a, o + b, by_epoch);
+                a = b;
+            }
+        });
+        return 0;
+    }
+
+    /// One part of the current pass.
+    bool step() noexcept {
+        if (cancel_.load(std::memory_order_relaxed)) return false;
+        const std::size_t p = next_.fetch_add(1, std::memory_order_relaxed);
+        if (p >= parts_.size()) {
+            // Ready for the next pass once every thread has seen the end.
+            return false;
+        }
+        pass(parts_[p]);
+        return true;
+    }
+    void cancel() noexcept { cancel_.store(true, std::memory_order_relaxed); }
+    /// Before each pass.
+    void rewind() noexcept { next_.store(0, std::memory_order_relaxed); }
+
+    SetRef* rows() const noexcept { return out_.get(); }
+
+private:
+    enum class Phase { keys, copy, count, scatter };
+    struct Part {
+        std::size_t first_chunk = 0, end_chunk = 0, begin = 0, count = 0;
+        bool sorted = true;
+        std::int64_t lo = 0, hi = 0;
+        SetRef first_key{}, last_key{};
+        std::vector<std::uint32_t> start;  ///< counts, then where the next set of each number goes
+    };
+    template <class F>
+    void each(const Part& a, F&& f) const {
+        for (std::size_t k = a.first_chunk; k < a.end_chunk; ++k)
+            for (const SetRef& r : chunks_[k].sets) f(r);
+    }
+    void pass(Part& a) noexcept {
+        switch (phase_) {
+        case Phase::keys: {
+            bool first = true;
+            const SetRef* before = nullptr;
+            each(a, [&](const SetRef& r) {
+                if (first) {
+                    a.lo = a.hi = r.satno;
+                    a.first_key = r;
+                    first = false;
+                }
+                a.lo = std::min(a.lo, r.satno);
+                a.hi = std::max(a.hi, r.satno);
+                if (before && (r.satno < before->satno ||
+                               (r.satno == before->satno && r.epoch_ns < before->epoch_ns)))
+                    a.sorted = false;
+                before = &r;
+                ++a.count;
+            });
+            if (before) a.last_key = *before;
+            break;
+        }
+        case Phase::copy: {
+            SetRef* o = out_.get() + a.begin;
+            each(a, [&](const SetRef& r) { *o++ = r; });
+            break;
+        }
+        case Phase::count: {
+            std::uint32_t* start = a.start.data();
+            const std::int64_t lo = lo_;
+            each(a, [&](const SetRef& r) { ++start[key(r.satno, lo)]; });
+            break;
+        }
+        case Phase::scatter: {
+            std::uint32_t* start = a.start.data();
+            SetRef* o = out_.get();
+            const std::int64_t lo = lo_;
+            each(a, [&](const SetRef& r) { o[start[key(r.satno, lo)]++] = r; });
+            break;
+        }
+        }
+    }
+    static std::size_t key(const std::int64_t satno, const std::int64_t lo) noexcept {
+        return static_cast<std::size_t>(static_cast<std::uint64_t>(satno) -
+                                        static_cast<std::uint64_t>(lo));
+    }
+
+    std::vector<Chunk>& chunks_;
+    std::size_t n_;
+    std::vector<Part> parts_;
+    std::unique_ptr<SetRef[]> out_;
+    Phase phase_ = Phase::keys;
+    std::int64_t lo_ = 0, hi_ = 0;
+    std::size_t slots_ = 0;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool> cancel_{false};
+};
 
 /// The refused sets as a tuple of TLEFormatError, in text order.
 PyObject* rejections(catalog_state* st, const TextRead& reader, PyObject* source) {
@@ -242,25 +453,24 @@ PyObject* read_text(catalog_state* st, const char* data, const std::size_t size,
 
     std::size_t n = 0;
     for (const Chunk& c : reader->chunks) n += c.sets.size();
-    std::vector<SetRef> order;
     std::vector<unsigned char> same;
-    bool oom = false;
-    Py_BEGIN_ALLOW_THREADS;
+    std::unique_ptr<SetSort> sorter;
     try {
-        sort_into(
-            order, n,
-            [&](auto&& f) {
-                for (const Chunk& c : reader->chunks)
-                    for (const SetRef& r : c.sets) f(r);
-            },
-            [](const SetRef& r) { return r.satno; }, [](const SetRef& r) { return r.epoch_ns; });
+        // A part a thread, up to four: each part keeps a count for every number.
+        const std::size_t parts = std::clamp<std::size_t>(static_cast<std::size_t>(threads), 1, 4);
+        sorter =
+            std::make_unique<SetSort>(reader->chunks, n, std::min(parts, reader->chunks.size()));
+        const int rc = sorter->sort([&](SetSort& work) {
+            work.rewind();
+            return run_threads(work, up_to(reader->chunks.size()));
+        });
+        if (rc < 0) return nullptr;
         for (Chunk& c : reader->chunks) c.sets = {};
         same.resize(n);
     } catch (const std::bad_alloc&) {
-        oom = true;
+        return PyErr_NoMemory();
     }
-    Py_END_ALLOW_THREADS;
-    if (oom) return PyErr_NoMemory();
+    const SetRef* order = sorter->rows();
 
     const auto rows = static_cast<Py_ssize_t>(n);
     Ref cols[column_count];
@@ -275,8 +485,8 @@ PyObject* read_text(catalog_state* st, const char* data, const std::size_t size,
                 [&](std::size_t a, std::size_t b) { gather(r, order, t, same, earth, a, b); });
     if (run_threads(work, up_to((n + gather_block - 1) / gather_block)) < 0) return nullptr;
     // The rows are all in the columns now, but for the names.
-    if (fill_names(cols[c_name].get(), order, same) < 0) return nullptr;
-    order = {};
+    if (fill_names(cols[c_name].get(), order, n, same) < 0) return nullptr;
+    sorter = {};
     same = {};
     Ref rejected = Ref::steal(rejections(st, *reader, source));
     if (!rejected) return nullptr;

@@ -4,6 +4,7 @@ Alpha-5 numbers, catalogue order and source lines, the same catalogue on one thr
 two, and agreement with python-sgp4's parser."""
 
 import math
+import random
 from pathlib import Path
 
 import numpy as np
@@ -11,6 +12,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from .kernel import summed
 from .reading import COLUMNS, DERIVED, ELEMENTS, assert_same_columns, in_catalogue_order, text_sets
 from .sets import alpha5_value, epoch_ns, reference, valid_sets
 
@@ -139,6 +141,38 @@ def test_one_thread_and_two_give_the_same_catalogue(generator, tmp_path):
         other = catalog.read(path, errors="skip", threads=threads)
         assert_same_columns(one, other)
         assert [str(e) for e in one.rejected] == [str(e) for e in other.rejected]
+
+
+@pytest.mark.parametrize("order", ["satellite", "epoch", "shuffled"])
+def test_order_of_many_chunks_on_any_number_of_threads(generator, order):
+    # Text in catalogue order already, in epoch order, and in no order; one set repeated (same satellite and
+    # epoch, other revolution numbers) at the start, the middle and the end, so that the copies
+    # lie in different chunks and parts of the sort and must keep the order of the text.
+    text, _ = generator.make_catalog(
+        24000, seed=75, form="2le", order="epoch" if order == "shuffled" else order
+    )
+    lines = text.decode().splitlines()
+    if order == "shuffled":
+        pairs = [lines[i : i + 2] for i in range(0, len(lines), 2)]
+        random.Random(76).shuffle(pairs)
+        lines = [line for pair in pairs for line in pair]
+    first = lines[:2]
+    copies = []
+    for rev in (11111, 22222):
+        line2 = summed(first[1][:63] + f"{rev:5d}" + first[1][68:])
+        copies.append([first[0], line2])
+    half = len(lines) // 4 * 2
+    lines = lines[:half] + copies[0] + lines[half:] + copies[1]
+    text = "\n".join(lines) + "\n"
+    sets = in_catalogue_order(
+        text_sets(text), lambda s: alpha5_value(s[2][2:7]), lambda s: epoch_ns(s[2])
+    )
+    cats = [catalog.parse(text, threads=t) for t in (1, 2, 3, 4)]
+    assert list(cats[0].line2) == [s[3] for s in sets]
+    for other in cats[1:]:
+        assert_same_columns(cats[0], other)
+    rows = np.flatnonzero(cats[0].line1 == first[0])
+    assert [int(cats[0].revolution[i]) for i in rows] == [int(first[1][63:68]), 11111, 22222]
 
 
 def test_stable_order_of_equal_keys():
