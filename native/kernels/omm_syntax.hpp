@@ -12,6 +12,7 @@
 // the arena, whose strings stay where they are for as long as it lives.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -175,16 +176,46 @@ inline bool blank_line(const Cursor& c) noexcept {
 
 }  // namespace detail
 
+/// A piece of the text: bytes [begin, end) and the number of the line at `begin`.
+struct Piece {
+    std::size_t begin = 0, end = 0;
+    std::int64_t first_line = 1;
+    std::size_t line_start = 0;  ///< where the line at `begin` starts, for columns
+};
+
+namespace detail {
+
+/// Bytes `ch` in [p, end): memchr runs at the speed of the library's vector code.
+inline std::int64_t count_of(const char* p, const char* end, const char ch) noexcept {
+    std::int64_t n = 0;
+    while (p < end && (p = static_cast<const char*>(std::memchr(p, ch, end - p)))) {
+        ++n;
+        ++p;
+    }
+    return n;
+}
+
+/// Where the line that holds byte `at` starts.
+inline std::size_t line_start_of(const char* data, std::size_t at) noexcept {
+    const void* nl = at ? memrchr(data, '\n', at) : nullptr;
+    return nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - data) + 1 : 0;
+}
+
+}  // namespace detail
+
 /// CSV with a header row naming the keywords (any order, any case; unknown columns ignored).
-/// Each later line that is not blank is a record; an unquoted empty field gives no value. The
-/// header itself is refused as a record when it names none of the keywords.
+/// Each later line that is not blank is a record; an unquoted empty field gives no value.
+///
+/// The header: its keywords into `keys` and the rows' piece into `rows`. False when the header
+/// is refused (told to the sink as a record): broken, or naming none of the keywords.
 template <class Sink>
-void read_csv(const char* data, const std::size_t size, Sink& sink, Arena& arena) {
+bool csv_header(const char* data, const std::size_t size, Sink& sink, Arena& arena,
+                std::vector<Key>& keys, Piece& rows) {
     detail::Cursor c{data, size};
     c.skip_bom();
     while (!c.done() && detail::blank_line(c)) detail::csv_line_end(c);
-    if (c.done()) return;
-    std::vector<Key> keys;
+    rows = {size, size, c.line, size};
+    if (c.done()) return false;
     const std::int64_t header_line = c.line;
     const char* why = nullptr;
     for (;;) {
@@ -194,7 +225,7 @@ void read_csv(const char* data, const std::size_t size, Sink& sink, Arena& arena
             sink.begin(header_line, 1);
             sink.fault(c.line, c.column(), std::string("header: ") + why);
             sink.end();
-            return;
+            return false;
         }
         std::string name(f.text, f.size);
         while (!name.empty() && detail::is_space(name.back())) name.pop_back();
@@ -212,8 +243,18 @@ void read_csv(const char* data, const std::size_t size, Sink& sink, Arena& arena
         sink.begin(header_line, 1);
         sink.fault(header_line, 1, "the header row names none of the OMM keywords");
         sink.end();
-        return;
+        return false;
     }
+    rows = {c.i, size, c.line, c.line_start};
+    return true;
+}
+
+/// The records of a piece of CSV rows that starts at a line's start.
+template <class Sink>
+void csv_rows(const char* data, const Piece& piece, const std::vector<Key>& keys, Sink& sink,
+              Arena& arena) {
+    detail::Cursor c{data, piece.end, piece.begin, piece.first_line, piece.line_start};
+    const char* why = nullptr;
     while (!c.done() && !sink.stopped()) {
         if (detail::blank_line(c)) {
             detail::csv_line_end(c);
@@ -246,6 +287,46 @@ void read_csv(const char* data, const std::size_t size, Sink& sink, Arena& arena
     }
 }
 
+/// The rows cut into pieces of about `target` bytes, each at a line start where the quotes
+/// before it are balanced (so no quoted field is cut), numbered by their first line.
+inline std::vector<Piece> csv_pieces(const char* data, const Piece& rows, std::size_t target) {
+    std::vector<Piece> out;
+    Piece cur = rows;
+    std::size_t quotes = 0;  // in [cur.begin, at)
+    std::size_t at = cur.begin;
+    while (cur.end - cur.begin > 2 * target) {
+        std::size_t want = cur.begin + target;
+        const char* nl = static_cast<const char*>(std::memchr(data + want, '\n', cur.end - want));
+        bool cut = false;
+        while (nl) {
+            const std::size_t split = static_cast<std::size_t>(nl - data) + 1;
+            quotes += static_cast<std::size_t>(detail::count_of(data + at, data + split, '"'));
+            at = split;
+            if (quotes % 2 == 0 && split < cur.end) {
+                const auto lines = detail::count_of(data + cur.begin, data + split, '\n');
+                out.push_back(cur);
+                out.back().end = split;
+                cur = {split, cur.end, cur.first_line + lines, split};
+                quotes = 0;
+                cut = true;
+                break;
+            }
+            nl = static_cast<const char*>(std::memchr(data + split, '\n', cur.end - split));
+        }
+        if (!cut) break;
+    }
+    out.push_back(cur);
+    return out;
+}
+
+/// The whole CSV text, on one thread.
+template <class Sink>
+void read_csv(const char* data, const std::size_t size, Sink& sink, Arena& arena) {
+    std::vector<Key> keys;
+    Piece rows;
+    if (csv_header(data, size, sink, arena, keys, rows)) csv_rows(data, rows, keys, sink, arena);
+}
+
 // ---- JSON -----------------------------------------------------------------------------------
 
 namespace detail {
@@ -260,6 +341,16 @@ inline bool json_string(Cursor& c, const char*& text, std::size_t& size, Arena& 
                         const char*& why) {
     c.step();
     const std::size_t start = c.i;
+    // Most strings hold no escape and no line end: found with two library searches.
+    if (const char* q = static_cast<const char*>(std::memchr(c.p + start, '"', c.n - start))) {
+        const std::size_t len = static_cast<std::size_t>(q - (c.p + start));
+        if (!std::memchr(c.p + start, '\\', len) && !std::memchr(c.p + start, '\n', len)) {
+            text = c.p + start;
+            size = len;
+            c.i = start + len + 1;
+            return true;
+        }
+    }
     while (c.i < c.n && c.p[c.i] != '"' && c.p[c.i] != '\\') c.step();
     if (c.done()) {
         why = "a string is not closed";
@@ -438,33 +529,50 @@ void json_object(Cursor& c, Sink& sink, Arena& arena) {
 /// JSON: an array of objects, one record each (members not read are passed over, objects and
 /// arrays among them whole), or a single object. Values may be numbers or strings; null is no
 /// value. Anything else where an object belongs is refused as a record.
+///
+/// The start of the text: true with the piece of the array's elements (after its '['); false
+/// when the text is a single object or no array, told to the sink whole.
 template <class Sink>
-void read_json(const char* data, const std::size_t size, Sink& sink, Arena& arena) {
+bool json_array(const char* data, const std::size_t size, Sink& sink, Arena& arena,
+                Piece& elements) {
     detail::Cursor c{data, size};
     c.skip_bom();
     detail::json_space(c);
-    if (c.done()) return;
+    if (c.done()) return false;
     if (c.p[c.i] == '{') {
         sink.begin(c.line, c.column());
         detail::json_object(c, sink, arena);
-        return;
+        return false;
     }
+    if (c.p[c.i] != '[') {
+        sink.begin(c.line, c.column());
+        sink.fault(c.line, c.column(), "the text is not a JSON array or object");
+        sink.end();
+        return false;
+    }
+    c.step();
+    elements = {c.i, size, c.line, c.line_start};
+    return true;
+}
+
+/// The elements of a piece that starts where an element may; true when the piece ends between
+/// elements, after a comma (so that the next piece starts at an element), or at the ']'.
+template <class Sink>
+bool json_elements(const char* data, const Piece& piece, Sink& sink, Arena& arena) {
+    detail::Cursor c{data, piece.end, piece.begin, piece.first_line, piece.line_start};
     const auto stray = [&](const char* reason) {
         sink.begin(c.line, c.column());
         sink.fault(c.line, c.column(), reason);
         sink.end();
     };
-    if (c.p[c.i] != '[') {
-        stray("the text is not a JSON array or object");
-        return;
-    }
-    c.step();
     const char* pending = nullptr;  // a fault of the text before the next element
+    bool between = true;
     for (;;) {
         detail::json_space(c);
-        if (c.done() || sink.stopped()) return;
+        if (c.done() || sink.stopped()) return between;
         const char ch = c.p[c.i];
-        if (ch == ']') return;
+        if (ch == ']') return true;
+        between = false;
         if (ch == '{') {
             sink.begin(c.line, c.column());
             if (pending) sink.fault(c.line, c.column(), pending);
@@ -473,16 +581,56 @@ void read_json(const char* data, const std::size_t size, Sink& sink, Arena& aren
         } else {
             stray(pending ? pending : "expected an object");
             pending = nullptr;
-            if (!detail::json_skip(c, 0)) return;
+            if (!detail::json_skip(c, 0)) return false;
         }
         detail::json_space(c);
-        if (c.done() || c.p[c.i] == ']') return;
+        if (c.done()) return false;
+        if (c.p[c.i] == ']') return true;
         if (c.p[c.i] == ',') {
             c.step();
+            between = true;
         } else {
             pending = "expected ',' between the objects";
         }
     }
+}
+
+/// The elements cut into pieces of about `target` bytes, each at a '{' that follows "}," (blanks
+/// between allowed). Text may hold that inside a string or a nested array: a piece that then
+/// does not end between elements (json_elements false) shows the cut was wrong.
+inline std::vector<Piece> json_pieces(const char* data, const Piece& elements, std::size_t target) {
+    std::vector<Piece> out;
+    Piece cur = elements;
+    while (cur.end - cur.begin > 2 * target) {
+        std::size_t at = cur.begin + target;
+        std::size_t split = 0;
+        while (!split && at < cur.end) {
+            const char* close = static_cast<const char*>(std::memchr(data + at, '}', cur.end - at));
+            if (!close) break;
+            std::size_t k = static_cast<std::size_t>(close - data) + 1;
+            while (k < cur.end && detail::is_space(data[k])) ++k;
+            if (k < cur.end && data[k] == ',') {
+                ++k;
+                while (k < cur.end && detail::is_space(data[k])) ++k;
+                if (k < cur.end && data[k] == '{') split = k;
+            }
+            at = static_cast<std::size_t>(close - data) + 1;
+        }
+        if (!split) break;
+        const auto lines = detail::count_of(data + cur.begin, data + split, '\n');
+        out.push_back(cur);
+        out.back().end = split;
+        cur = {split, cur.end, cur.first_line + lines, detail::line_start_of(data, split)};
+    }
+    out.push_back(cur);
+    return out;
+}
+
+/// The whole JSON text, on one thread.
+template <class Sink>
+void read_json(const char* data, const std::size_t size, Sink& sink, Arena& arena) {
+    Piece elements;
+    if (json_array(data, size, sink, arena, elements)) json_elements(data, elements, sink, arena);
 }
 
 // ---- XML ------------------------------------------------------------------------------------

@@ -78,21 +78,19 @@ constexpr std::size_t length(const char* s) noexcept {
 /// comparison, which matters at 17 keywords a record.
 struct KeyTable {
     std::uint8_t slot[64];
-    constexpr KeyTable() : slot() {
+    std::uint8_t size[key_count + 1];
+    constexpr KeyTable() : slot(), size() {
         for (auto& s : slot) s = 0xFF;
         for (int k = 0; k <= key_count; ++k) {
             const char* name = k < key_count ? key_names[k] : "CCSDS_OMM_VERS";
             std::uint32_t i = fnv(name, length(name)) & 63u;
             while (slot[i] != 0xFF) i = (i + 1) & 63u;
             slot[i] = static_cast<std::uint8_t>(k);
+            size[k] = static_cast<std::uint8_t>(length(name));
         }
     }
 };
 inline constexpr KeyTable key_table{};
-
-inline bool same(const char* p, const std::size_t n, const char* name) noexcept {
-    return std::strncmp(p, name, n) == 0 && name[n] == '\0';
-}
 
 }  // namespace detail
 
@@ -102,7 +100,8 @@ inline Key find_key(const char* p, const std::size_t n) noexcept {
         const std::uint8_t k = detail::key_table.slot[i];
         if (k == 0xFF) return other;
         const char* name = k < key_count ? key_names[k] : "CCSDS_OMM_VERS";
-        if (detail::same(p, n, name)) return static_cast<Key>(k);
+        if (detail::key_table.size[k] == n && std::memcmp(p, name, n) == 0)
+            return static_cast<Key>(k);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -150,8 +151,61 @@ constexpr std::size_t gather_block = 16384;
 
 struct Key {
     std::int64_t satno, epoch_ns;
-    std::size_t row;
+    const Row* row;
 };
+
+/// One piece of the text and what was read of it.
+struct PieceRead {
+    omm::Piece piece;
+    Collect sink;
+    omm::Arena arena;
+    bool between = true;  ///< JSON: the piece ended between elements
+    PieceRead(const omm::Piece& p, const tle::Units& u, bool skip, const std::atomic<bool>& cancel)
+        : piece(p), sink(u, skip, cancel) {}
+};
+
+/// The pieces of CSV rows or JSON elements read on several threads, one piece a step.
+class PieceWork {
+public:
+    PieceWork(OmmForm form, const char* data, const std::vector<omm::Key>& keys,
+              std::vector<std::unique_ptr<PieceRead>>& pieces, std::atomic<bool>& cancel)
+        : form_(form), data_(data), keys_(keys), pieces_(pieces), cancel_(cancel) {}
+    bool step() noexcept {
+        if (cancel_.load(std::memory_order_relaxed)) return false;
+        const std::size_t k = next_.fetch_add(1, std::memory_order_relaxed);
+        if (k >= pieces_.size()) return false;
+        PieceRead& r = *pieces_[k];
+        try {
+            // Records take 150 bytes or more: no row vector grows by copying.
+            r.sink.rows.reserve((r.piece.end - r.piece.begin) / 128 + 16);
+            if (form_ == OmmForm::csv) {
+                omm::csv_rows(data_, r.piece, keys_, r.sink, r.arena);
+            } else {
+                r.between = omm::json_elements(data_, r.piece, r.sink, r.arena);
+            }
+        } catch (const std::bad_alloc&) {
+            oom.store(true, std::memory_order_relaxed);
+            cancel();
+        }
+        return true;
+    }
+    void cancel() noexcept { cancel_.store(true, std::memory_order_relaxed); }
+    std::atomic<bool> oom{false};
+
+private:
+    OmmForm form_;
+    const char* data_;
+    const std::vector<omm::Key>& keys_;
+    std::vector<std::unique_ptr<PieceRead>>& pieces_;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool>& cancel_;
+};
+
+/// Bytes of a piece: enough per thread for a few pieces each, and a signal check between.
+std::size_t piece_target(std::size_t size, int threads) {
+    const std::size_t t = size / (4 * static_cast<std::size_t>(threads > 0 ? threads : 1));
+    return t<(1u << 20) ? (1u << 20) : t>(16u << 20) ? (16u << 20) : t;
+}
 
 PyObject* refusal_error(catalog_state* st, PyObject* source, const omm::Refusal& r) {
     return format_error(st, source, r.line, r.column,
@@ -172,26 +226,75 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
                    PyObject* source, const bool skip, const int threads) noexcept {
     double gm = 0.0, re = 0.0;
     if (earth_constants(st, gm, re) < 0) return nullptr;
+    const tle::Units units = units_now();
     std::atomic<bool> cancel{false};
-    Collect sink(units_now(), skip, cancel);
-    omm::Arena arena;
-    const int rc = parse_answering_signals(form, data, size, sink, arena, cancel);
-    if (rc < 0) return nullptr;
-    if (rc > 0) return PyErr_NoMemory();
-    if (!skip && !sink.refused.empty()) {
-        Ref e = Ref::steal(refusal_error(st, source, sink.refused.front()));
-        if (e) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(e.get())), e.get());
-        return nullptr;
+    // The head: the CSV header or the start of the JSON text, and all of XML and KVN.
+    Collect head(units, skip, cancel);
+    omm::Arena head_arena;
+    std::vector<omm::Key> keys;
+    std::vector<std::unique_ptr<PieceRead>> pieces;
+    omm::Piece rest;
+    try {
+        bool more = false;
+        if (form == OmmForm::csv) {
+            more = omm::csv_header(data, size, head, head_arena, keys, rest);
+        } else if (form == OmmForm::json) {
+            more = omm::json_array(data, size, head, head_arena, rest);
+        } else {
+            const int rc = parse_answering_signals(form, data, size, head, head_arena, cancel);
+            if (rc < 0) return nullptr;
+            if (rc > 0) return PyErr_NoMemory();
+        }
+        if (more) {
+            const std::size_t target = piece_target(size, threads);
+            for (const omm::Piece& p : form == OmmForm::csv ? omm::csv_pieces(data, rest, target)
+                                                            : omm::json_pieces(data, rest, target))
+                pieces.push_back(std::make_unique<PieceRead>(p, units, skip, cancel));
+        }
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+    for (int attempt = 0; attempt < 2 && !pieces.empty(); ++attempt) {
+        PieceWork work(form, data, keys, pieces, cancel);
+        const int up_to = static_cast<int>(
+            std::min<std::size_t>(static_cast<std::size_t>(threads), pieces.size()));
+        if (run_threads(work, up_to) < 0) return nullptr;
+        if (work.oom.load()) return PyErr_NoMemory();
+        bool cut_right = true;
+        for (std::size_t k = 0; k + 1 < pieces.size(); ++k)
+            cut_right = cut_right && pieces[k]->between;
+        if (cut_right) break;
+        // A JSON cut fell inside a string or a nested array: the elements are read whole.
+        try {
+            pieces.clear();
+            pieces.push_back(std::make_unique<PieceRead>(rest, units, skip, cancel));
+        } catch (const std::bad_alloc&) {
+            return PyErr_NoMemory();
+        }
+    }
+    std::vector<Collect*> sinks{&head};
+    for (auto& p : pieces) sinks.push_back(&p->sink);
+    if (!skip) {
+        for (Collect* c : sinks) {
+            if (c->refused.empty()) continue;
+            Ref e = Ref::steal(refusal_error(st, source, c->refused.front()));
+            if (e) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(e.get())), e.get());
+            return nullptr;
+        }
     }
 
-    const std::vector<Row>& rows = sink.rows;
-    const std::size_t n = rows.size();
+    std::size_t n = 0, refused = 0;
+    for (Collect* c : sinks) {
+        n += c->rows.size();
+        refused += c->refused.size();
+    }
     std::vector<Key> order;
     try {
         sort_into(
             order, n,
             [&](auto&& f) {
-                for (std::size_t i = 0; i < n; ++i) f(Key{rows[i].f.satno, rows[i].f.epoch_ns, i});
+                for (Collect* c : sinks)
+                    for (const Row& r : c->rows) f(Key{r.f.satno, r.f.epoch_ns, &r});
             },
             [](const Key& k) { return k.satno; }, [](const Key& k) { return k.epoch_ns; });
     } catch (const std::bad_alloc&) {
@@ -207,10 +310,9 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
     const auto i64 = [&](Column k) { return data_of<std::int64_t>(cols[k].get()); };
     const auto f64 = [&](Column k) { return data_of<double>(cols[k].get()); };
     const auto txt = [&](Column k) { return data_of<char>(cols[k].get()); };
-    const tle::Units units = units_now();
     const auto gather = [&](std::size_t a, std::size_t b) noexcept {
         for (std::size_t i = a; i < b; ++i) {
-            const Row& r = rows[order[i].row];
+            const Row& r = *order[i].row;
             const tle::Fields& f = r.f;
             i64(c_satno)[i] = f.satno;
             i64(c_epoch_ns)[i] = f.epoch_ns;
@@ -254,8 +356,8 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
     // Names: a satellite's rows are together and mostly share one, made once.
     auto** names = data_of<PyObject*>(cols[c_name].get());
     for (std::size_t i = 0; i < n; ++i) {
-        const Row& r = rows[order[i].row];
-        const Row* before = i > 0 ? &rows[order[i - 1].row] : nullptr;
+        const Row& r = *order[i].row;
+        const Row* before = i > 0 ? order[i - 1].row : nullptr;
         if (r.name_size == no_name) {
             names[i] = Py_NewRef(Py_None);
         } else if (before && before->name_size == r.name_size &&
@@ -266,12 +368,15 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
         }
     }
 
-    Ref rejected = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(sink.refused.size())));
+    Ref rejected = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(refused)));
     if (!rejected) return nullptr;
-    for (std::size_t k = 0; k < sink.refused.size(); ++k) {
-        PyObject* e = refusal_error(st, source, sink.refused[k]);
-        if (!e) return nullptr;
-        PyTuple_SET_ITEM(rejected.get(), static_cast<Py_ssize_t>(k), e);
+    Py_ssize_t k = 0;
+    for (Collect* c : sinks) {
+        for (const omm::Refusal& r : c->refused) {
+            PyObject* e = refusal_error(st, source, r);
+            if (!e) return nullptr;
+            PyTuple_SET_ITEM(rejected.get(), k++, e);
+        }
     }
     return new_catalog(st, count, cols, rejected.get());
 }
