@@ -15,7 +15,7 @@ namespace {
 PyMethodDef module_methods[] = {
     {"_parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse_lines)),
      METH_FASTCALL,
-     "_parse(line1, line2)\n--\n\n"
+     "_parse(line1, line2, /)\n--\n\n"
      "Element columns (n, 9) and exact epochs (n,) int64 ns of the two-line text in two\n"
      "1-D bytes arrays."},
     {nullptr, nullptr, 0, nullptr},

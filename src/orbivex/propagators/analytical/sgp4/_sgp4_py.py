@@ -5,13 +5,17 @@ from __future__ import annotations
 
 import gc
 import os
+from types import ModuleType
+from typing import Any
 
 import numpy as np
 
-_native = None  # the native module, set by _bind when it loads
+_native: Any = None  # the native module, set by _bind when it loads
+
+_Array = np.ndarray[Any, Any]
 
 
-def _bind(module):
+def _bind(module: ModuleType) -> None:
     global _native
     _native = module
     SGP4.__module__ = module.__name__
@@ -22,19 +26,19 @@ MODES = ("i", "a")
 PICKS = ("newest", "nearest")
 
 
-def _tle_types():
+def _tle_types() -> tuple[type[Any], type[Any]]:
     from orbivex.propagators.analytical.sgp4.tle import ELSET, TLE
 
     return TLE, ELSET
 
 
-def _catalog_type():
+def _catalog_type() -> type[Any]:
     from orbivex.propagators.analytical.sgp4.catalog import Catalog
 
     return Catalog
 
 
-def _lines_of(source):
+def _lines_of(source: object) -> tuple[_Array, _Array, _Array | None, _Array | None]:
     """(line1, line2) as bytes arrays, the group starts of an ELSET or Catalog's satellites
     (None for sets that are not histories), and the satellite numbers of the groups."""
     TLE, ELSET = _tle_types()
@@ -76,7 +80,7 @@ def _lines_of(source):
     )
 
 
-def _threads(threads):
+def _threads(threads: object) -> int:
     if threads is None:
         return os.cpu_count() or 1
     if isinstance(threads, bool) or not isinstance(threads, (int, np.integer)):
@@ -86,11 +90,17 @@ def _threads(threads):
     return int(threads)
 
 
-def _is_dask(x):
+def _is_dask(x: object) -> bool:
     return type(x).__module__.startswith("dask.") and hasattr(x, "chunks")
 
 
-def _times_ns(times):
+def _dask() -> tuple[Any, Any]:
+    import importlib
+
+    return importlib.import_module("dask.array"), importlib.import_module("dask").delayed
+
+
+def _times_ns(times: Any) -> tuple[_Array, bool]:
     """Instants as int64 ns since 1970 UTC (NaT as the int64 minimum), and whether scalar."""
     from orbivex.time.time import Time
 
@@ -106,7 +116,7 @@ def _times_ns(times):
     return ns.reshape(-1), ns.ndim == 0
 
 
-def _minutes(minutes):
+def _minutes(minutes: Any) -> tuple[_Array, bool]:
     a = np.asarray(minutes, dtype=np.float64)
     if a.ndim > 1:
         raise ValueError("minutes must be a number or a 1-D array")
@@ -125,8 +135,14 @@ class SGP4:
     their samples carry the codes and NaN."""
 
     __slots__ = ("_model", "_starts", "_satellites", "_ephemeris")
+    _model: Any
+    _starts: Any
+    _satellites: Any
+    _ephemeris: bool
 
-    def __init__(self, source, *, gravity="wgs72", mode="i", ephemeris=False):
+    def __init__(
+        self, source: object, *, gravity: str = "wgs72", mode: str = "i", ephemeris: bool = False
+    ) -> None:
         if gravity not in GRAVITIES:
             raise ValueError(f"gravity must be 'wgs72', 'wgs72old' or 'wgs84', not {gravity!r}")
         if mode not in MODES:
@@ -143,7 +159,7 @@ class SGP4:
             sats if histories else None,
         )
 
-    def _setup(self, model, starts, satellites):
+    def _setup(self, model: Any, starts: _Array | None, satellites: _Array | None) -> None:
         self._model = model
         self._ephemeris = starts is not None
         self._starts = None if starts is None else np.asarray(starts, np.int64)
@@ -152,46 +168,46 @@ class SGP4:
             raise ValueError("an ephemeris needs at least one element set")
 
     @classmethod
-    def _restore(cls, model, starts, satellites):
+    def _restore(cls, model: Any, starts: _Array | None, satellites: _Array | None) -> SGP4:
         self = cls.__new__(cls)
         self._setup(model, starts, satellites)
         return self
 
-    def __reduce__(self):
+    def __reduce__(self) -> tuple[Any, ...]:
         return (SGP4._restore, (self._model, self._starts, self._satellites))
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self._model)
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         kind = f", ephemeris of {len(self._starts)}" if self._ephemeris else ""
         return f"<SGP4 of {len(self)} element sets{kind}, {self.gravity}, mode {self.mode!r}>"
 
     @property
-    def status(self):
+    def status(self) -> Any:
         """Status code of each set's initialisation (uint8, 0 for success)."""
         return self._model.status
 
     @property
-    def epoch_ns(self):
+    def epoch_ns(self) -> Any:
         """Exact epoch of each set (int64 ns since 1970 UTC), from its text."""
         return self._model.epoch_ns
 
     @property
-    def gravity(self):
+    def gravity(self) -> Any:
         return self._model.gravity
 
     @property
-    def mode(self):
+    def mode(self) -> Any:
         return self._model.mode
 
     @property
-    def ephemeris(self):
+    def ephemeris(self) -> bool:
         """True when propagate() follows satellites' histories (an ELSET, ephemeris=True)."""
         return self._ephemeris
 
     @property
-    def satellites(self):
+    def satellites(self) -> _Array | None:
         """Satellite numbers of an ephemeris' rows (int64), or None."""
         if not self._ephemeris:
             return None
@@ -200,8 +216,15 @@ class SGP4:
         return np.asarray(self._satellites)
 
     def propagate(
-        self, times=None, *, minutes=None, grid=True, pick="newest", threads=None, chunks=None
-    ):
+        self,
+        times: Any = None,
+        *,
+        minutes: Any = None,
+        grid: bool = True,
+        pick: str = "newest",
+        threads: int | None = None,
+        chunks: int | None = None,
+    ) -> tuple[Any, Any, Any]:
         """(r, v, status) at `times` (a Time or datetime64 array) or at `minutes` from each
         set's epoch: TEME positions in m and velocities in m/s (float64, NaN where a sample
         failed) and status codes (uint8, 0 for success, STATUS_TEXT for the others).
@@ -255,14 +278,16 @@ class SGP4:
                     f"grid=False pairs set i with time i: {len(model)} sets, {len(t)} times"
                 )
             if minutes is not None:
-                return model._propagate(t, None, "paired", nthreads)
-            return model._propagate(None, t, "paired", nthreads)
+                r, v, s = model._propagate(t, None, "paired", nthreads)
+            else:
+                r, v, s = model._propagate(None, t, "paired", nthreads)
+            return r, v, s
         r, v, s = model._propagate(kw["minutes"], kw["times_ns"], None, nthreads)
         if scalar:
             r, v, s = r[:, 0], v[:, 0], s[:, 0]
         return r, v, s
 
-    def _pick(self, t, pick):
+    def _pick(self, t: _Array, pick: str) -> _Array:
         """Row of the set each satellite propagates each time from: (groups, T) int64."""
         epochs = self._model.epoch_ns
         bounds = np.append(self._starts, len(epochs))
@@ -283,27 +308,28 @@ class SGP4:
 
     # ---- Dask ---------------------------------------------------------------------------
 
-    def _dask_by_times(self, times, minutes, grid, pick, threads):
-        import dask
-        import dask.array as da
+    def _dask_by_times(
+        self, times: Any, minutes: Any, grid: bool, pick: str, threads: int
+    ) -> tuple[Any, Any, Any]:
+        da, delayed = _dask()
 
         given = times if minutes is None else minutes
         if given.ndim != 1:
             raise ValueError("a Dask array of times must be 1-D")
         if not grid and not self._ephemeris:
             raise ValueError("grid=False takes times as a NumPy array or a Time")
-        lead = (len(self._starts),) if self._ephemeris else (len(self),)
+        lead: tuple[int, ...] = (len(self._starts),) if self._ephemeris else (len(self),)
         if self._ephemeris and self._satellites is None:
             lead = ()
-        parts = {"r": [], "v": [], "s": []}
+        parts: dict[str, list[Any]] = {"r": [], "v": [], "s": []}
         for block in given.to_delayed().ravel():
             n = given.chunks[0][len(parts["r"])]
 
-            def run(b, self=self):
+            def run(b: Any, self: SGP4 = self) -> tuple[Any, Any, Any]:
                 kw = {"minutes": b} if minutes is not None else {"times": b}
                 return self.propagate(grid=grid, pick=pick, threads=threads, **kw)
 
-            res = dask.delayed(run, pure=True)(block)
+            res = delayed(run, pure=True)(block)
             shape = lead + (n,)
             parts["r"].append(da.from_delayed(res[0], shape + (3,), np.float64))
             parts["v"].append(da.from_delayed(res[1], shape + (3,), np.float64))
@@ -311,7 +337,7 @@ class SGP4:
         axis = len(lead)
         return tuple(da.concatenate(parts[k], axis=axis) for k in ("r", "v", "s"))
 
-    def _split(self, begin, end):
+    def _split(self, begin: int, end: int) -> SGP4:
         """The sets (satellites of an ephemeris) [begin, end) as an SGP4 of their own."""
         m = self._model
         if self._ephemeris:
@@ -324,9 +350,10 @@ class SGP4:
         model = _native._Model(m.elements[a:b], m.epoch_ns[a:b], m.gravity, m.mode)
         return SGP4._restore(model, starts, sats)
 
-    def _dask_by_sets(self, times, minutes, grid, pick, threads, chunks):
-        import dask
-        import dask.array as da
+    def _dask_by_sets(
+        self, times: Any, minutes: Any, grid: bool, pick: str, threads: int, chunks: object
+    ) -> tuple[Any, Any, Any]:
+        da, delayed = _dask()
 
         if isinstance(chunks, bool) or not isinstance(chunks, (int, np.integer)) or chunks < 1:
             raise ValueError(f"chunks must be a positive int, not {chunks!r}")
@@ -337,15 +364,17 @@ class SGP4:
         rows = len(self._starts) if self._ephemeris else len(self)
         kw = {"minutes": minutes} if minutes is not None else {"times": times}
         # the shape of one row's result, from a propagation of the first row alone
-        probe = self._split(0, 1).propagate(grid=grid, pick=pick, threads=1, **kw) if rows else None
-        parts = {"r": [], "v": [], "s": []}
+        probe: Any = (
+            self._split(0, 1).propagate(grid=grid, pick=pick, threads=1, **kw) if rows else None
+        )
+        parts: dict[str, list[Any]] = {"r": [], "v": [], "s": []}
         for begin in range(0, rows, int(chunks)):
             end = min(rows, begin + int(chunks))
             part = self._split(begin, end)
             if not grid and not self._ephemeris:
                 sel = (times if minutes is None else np.asarray(minutes))[begin:end]
                 kw = {"minutes": sel} if minutes is not None else {"times": sel}
-            res = dask.delayed(
+            res = delayed(
                 lambda p, kw=kw: p.propagate(grid=grid, pick=pick, threads=threads, **kw),
                 pure=True,
             )(part)
