@@ -118,7 +118,7 @@ inline CsvStop csv_field(Cursor& c, CsvField& f, Arena& arena, const char*& why)
         for (;;) {
             if (c.done()) {
                 why = "a quoted field is not closed";
-                return CsvStop::bad;
+                return CsvStop::bad;  // where the field starts
             }
             if (c.p[c.i] == '"') {
                 if (c.i + 1 < c.n && c.p[c.i + 1] == '"') {
@@ -150,6 +150,8 @@ inline CsvStop csv_field(Cursor& c, CsvField& f, Arena& arena, const char*& why)
             return CsvStop::line_end;
         }
         why = "text after the closing quote of a field";
+        f.line = c.line;
+        f.column = c.column();
         return CsvStop::bad;
     }
     const std::size_t start = c.i;
@@ -268,7 +270,7 @@ void csv_rows(const char* data, const Piece& piece, const std::vector<Key>& keys
             detail::CsvField f;
             const detail::CsvStop s = detail::csv_field(c, f, arena, why);
             if (s == detail::CsvStop::bad) {
-                sink.fault(c.line, c.column(), why);
+                sink.fault(f.line, f.column, why);
                 detail::csv_line_end(c);
                 broken = true;
                 break;

@@ -1,0 +1,499 @@
+"""Orbit mean-element messages read: the four forms and their detection, values as Catalog
+._from_fields converts the same published numbers, exact epochs, every refused record with its
+line, column and reason, the same catalogue on one thread and on several, and agreement with
+python-sgp4's OMM parser."""
+
+import io
+import json
+import math
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from .reading import assert_same_columns
+
+catalog = pytest.importorskip("orbivex.propagators.analytical.sgp4.catalog")
+
+KEYS = (
+    "OBJECT_NAME",
+    "OBJECT_ID",
+    "EPOCH",
+    "MEAN_MOTION",
+    "ECCENTRICITY",
+    "INCLINATION",
+    "RA_OF_ASC_NODE",
+    "ARG_OF_PERICENTER",
+    "MEAN_ANOMALY",
+    "EPHEMERIS_TYPE",
+    "CLASSIFICATION_TYPE",
+    "NORAD_CAT_ID",
+    "ELEMENT_SET_NO",
+    "REV_AT_EPOCH",
+    "BSTAR",
+    "MEAN_MOTION_DOT",
+    "MEAN_MOTION_DDOT",
+)
+
+ISS = {
+    "OBJECT_NAME": "ISS (ZARYA)",
+    "OBJECT_ID": "1998-067A",
+    "EPOCH": "2026-02-23T06:28:41.856192",
+    "MEAN_MOTION": "15.49438695",
+    "ECCENTRICITY": "0.0005991",
+    "INCLINATION": "51.6372",
+    "RA_OF_ASC_NODE": "290.9753",
+    "ARG_OF_PERICENTER": "34.6694",
+    "MEAN_ANOMALY": "131.1947",
+    "EPHEMERIS_TYPE": "0",
+    "CLASSIFICATION_TYPE": "U",
+    "NORAD_CAT_ID": "25544",
+    "ELEMENT_SET_NO": "999",
+    "REV_AT_EPOCH": "47914",
+    "BSTAR": "0.00032055",
+    "MEAN_MOTION_DOT": "0.00020836",
+    "MEAN_MOTION_DDOT": "0",
+}
+HUBBLE = dict(
+    ISS,
+    OBJECT_NAME="HST",
+    OBJECT_ID="1990-037B",
+    EPOCH="2026-02-22T23:01:02.5",
+    NORAD_CAT_ID="20580",
+    MEAN_MOTION="15.2809",
+    ECCENTRICITY="2.1e-4",
+    BSTAR="-1.2345E-5",
+)
+
+
+# ---- the four forms, written here as their publishers lay them out ---------------------------
+
+
+def csv_text(records, keys=KEYS):
+    rows = [",".join(keys)]
+    for r in records:
+        rows.append(",".join(r.get(k, "") for k in keys))
+    return "\r\n".join(rows) + "\r\n"
+
+
+def json_text(records, numbers=True):
+    def value(k, v):
+        return (
+            v
+            if not numbers or k in ("OBJECT_NAME", "OBJECT_ID", "EPOCH", "CLASSIFICATION_TYPE")
+            else json.loads(v)
+        )
+
+    return json.dumps([{k: value(k, v) for k, v in r.items()} for r in records], indent=1)
+
+
+def xml_text(records):
+    meta = ("OBJECT_NAME", "OBJECT_ID")
+    mean = KEYS[2:9]
+    tle = KEYS[9:]
+    out = [
+        '<?xml version="1.0" encoding="UTF-8"?>',
+        '<ndm xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">',
+    ]
+    for r in records:
+
+        def els(keys):
+            return "".join(f"<{k}>{r[k]}</{k}>" for k in keys if k in r)
+
+        out.append(
+            '<omm id="CCSDS_OMM_VERS" version="2.0">\n<header><CREATION_DATE/><ORIGINATOR/>'
+            f"</header>\n<body><segment><metadata>{els(meta)}<CENTER_NAME>EARTH</CENTER_NAME>"
+            "<REF_FRAME>TEME</REF_FRAME><TIME_SYSTEM>UTC</TIME_SYSTEM>"
+            f"<MEAN_ELEMENT_THEORY>SGP4</MEAN_ELEMENT_THEORY></metadata>\n<data>"
+            f"<meanElements>{els(mean)}</meanElements>\n"
+            f"<tleParameters>{els(tle)}</tleParameters></data></segment></body></omm>"
+        )
+    out.append("</ndm>")
+    return "\n".join(out) + "\n"
+
+
+def kvn_text(records):
+    out = []
+    for r in records:
+        out += [
+            "CCSDS_OMM_VERS = 2.0",
+            "COMMENT GENERATED VIA SPACE-TRACK.ORG API",
+            "CREATION_DATE = 2026-02-23T12:00:00",
+            "ORIGINATOR = 18 SPCS",
+        ]
+        out += [f"{k} = {v}" for k, v in r.items()]
+        out.append("")
+    return "\n".join(out)
+
+
+FORMS = {"omm-csv": csv_text, "omm-json": json_text, "omm-xml": xml_text, "omm-kvn": kvn_text}
+
+
+def expected_fields(records):
+    """The records through Catalog._from_fields: the published numbers as Python reads them."""
+    f = {
+        "satno": [int(r["NORAD_CAT_ID"]) for r in records],
+        "name": [r.get("OBJECT_NAME") for r in records],
+        "classification": [r.get("CLASSIFICATION_TYPE", "U") for r in records],
+        "intldes": [r["OBJECT_ID"][2:4] + r["OBJECT_ID"][5:] for r in records],
+        "epoch_ns": [int(np.datetime64(r["EPOCH"], "ns").astype(np.int64)) for r in records],
+        "ephemeris_type": [int(r.get("EPHEMERIS_TYPE", 0)) for r in records],
+        "element_number": [int(r["ELEMENT_SET_NO"]) for r in records],
+        "revolution": [int(r["REV_AT_EPOCH"]) for r in records],
+    }
+    for column, key in (
+        ("ndot", "MEAN_MOTION_DOT"),
+        ("nddot", "MEAN_MOTION_DDOT"),
+        ("bstar", "BSTAR"),
+        ("inc", "INCLINATION"),
+        ("raa", "RA_OF_ASC_NODE"),
+        ("ecc", "ECCENTRICITY"),
+        ("arp", "ARG_OF_PERICENTER"),
+        ("mea", "MEAN_ANOMALY"),
+        ("mnm", "MEAN_MOTION"),
+    ):
+        f[column] = [float(r[key]) for r in records]
+    f["source_line"] = [0] * len(records)
+    return catalog.Catalog._from_fields(f)
+
+
+@pytest.mark.parametrize("form", FORMS)
+def test_each_form_reads_the_published_values(form):
+    text = FORMS[form]([ISS, HUBBLE])
+    for cat in (
+        catalog.parse(text, format=form),
+        catalog.parse(text),
+        catalog.parse(text.encode()),
+    ):
+        assert_same_columns(cat, expected_fields([ISS, HUBBLE]), skip=("source_line",))
+        assert list(cat.satno) == [20580, 25544] and list(cat.intldes) == ["90037B", "98067A"]
+        assert cat.rejected == []
+    # The two-line form of the ISS: its fields, and checksums computed here.
+    for line, body in (
+        (cat.line1[1], "1 25544U 98067A   26054.26992889  .00020836  00000-0  32055-3 0  999"),
+        (cat.line2[1], "2 25544  51.6372 290.9753 0005991  34.6694 131.1947 15.4943869547914"),
+    ):
+        digits = sum(int(ch) if ch.isdigit() else ch == "-" for ch in body)
+        assert line == body + str(digits % 10)
+
+
+def test_json_values_as_numbers_or_strings_and_a_single_object():
+    as_numbers = catalog.parse(json_text([ISS, HUBBLE]))
+    as_strings = catalog.parse(json_text([ISS, HUBBLE], numbers=False))
+    assert_same_columns(as_numbers, as_strings)
+    one = catalog.parse(json.dumps(ISS))
+    assert_same_columns(one, as_numbers.satellite(25544), skip=("source_line",))
+    # Members the reader does not take are passed over, nested values whole; escapes decoded.
+    extra = dict(
+        json.loads(json_text([ISS])[1:-1]),
+        DECAY_DATE=None,
+        TLE=["1 x", {"a": "}"}],
+        OBJECT_NAME='ISS \u00e9\ud83d\ude80 "Z"',
+    )
+    got = catalog.parse(json.dumps([extra]))
+    assert got.name[0] == 'ISS \u00e9\U0001f680 "Z"'
+    assert got.mnm[0] == as_numbers.mnm[1]
+
+
+def test_csv_quoted_fields_any_column_order_and_missing_optional_keywords():
+    keys = tuple(reversed([k for k in KEYS if k not in ("CLASSIFICATION_TYPE", "EPHEMERIS_TYPE")]))
+    names = ['"A, ""B"""', '"LINE\nBREAK"', "", '""']
+    records = [dict(ISS, OBJECT_NAME=n, NORAD_CAT_ID=str(k + 1)) for k, n in enumerate(names)]
+    cat = catalog.parse(csv_text(records, keys))
+    assert list(cat.name) == ['A, "B"', "LINE\nBREAK", None, ""]
+    assert list(cat.classification) == ["U"] * 4 and list(cat.ephemeris_type) == [0] * 4
+    # The record after the quoted line end starts on line 4.
+    assert list(cat.source_line) == [2, 3, 5, 6]
+
+
+def test_xml_namespaces_entities_cdata_and_comments():
+    text = (
+        xml_text([dict(ISS, OBJECT_NAME="A &amp; B &lt;&#65;&#x42;&gt;")])
+        .replace("<meanElements>", "<!-- mean elements --><meanElements>")
+        .replace("<ndm ", "<ndm:ndm ")
+        .replace("<omm ", "<ndm:omm ")
+        .replace("</omm>", "</ndm:omm>")
+        .replace("<MEAN_MOTION>15.49438695", "<MEAN_MOTION><![CDATA[15.49438695]]>")
+    )
+    cat = catalog.parse(text)
+    assert cat.name[0] == "A & B <AB>"
+    assert_same_columns(cat, expected_fields([ISS]), skip=("source_line", "name"))
+
+
+def test_kvn_units_comments_and_markers():
+    text = kvn_text([ISS]).replace(
+        "MEAN_MOTION = 15.49438695", "MEAN_MOTION = 15.49438695 [rev/day]"
+    )
+    text = text.replace(
+        "INCLINATION = 51.6372", "META_START\nINCLINATION    =   51.6372  [deg]\nMETA_STOP"
+    )
+    cat = catalog.parse(text)
+    assert_same_columns(cat, expected_fields([ISS]), skip=("source_line",))
+    # Names keep what looks like a unit.
+    assert catalog.parse(kvn_text([dict(ISS, OBJECT_NAME="SAT [+]")])).name[0] == "SAT [+]"
+
+
+@pytest.mark.parametrize(
+    ("text", "expected"),
+    [
+        ("2024-02-29T23:59:59.123456789", "2024-02-29T23:59:59.123456789"),
+        ("2024-060T00:00:00", "2024-02-29T00:00:00"),
+        ("1957-10-04T19:28:34.5Z", "1957-10-04T19:28:34.5"),
+        ("2000-01-01 12:00:00.000000000000", "2000-01-01T12:00:00"),
+    ],
+)
+def test_exact_epochs(text, expected):
+    cat = catalog.parse(json.dumps([dict(ISS, EPOCH=text)]))
+    assert cat.epoch_ns[0] == np.datetime64(expected, "ns").astype(np.int64)
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.integers(-(10**9) * 86400 * 365 * 100, 10**9 * 86400 * 365 * 200), st.integers(0, 9))
+def test_any_epoch_to_the_nanosecond(ns, digits):
+    # An integer reference: the text of the instant cut to `digits` fraction digits.
+    unit = 10 ** (9 - digits)
+    ns -= ns % unit
+    seconds, frac = divmod(ns, 10**9)
+    whole = str(np.datetime64(seconds, "s"))
+    text = whole + ("." + str(frac).zfill(9)[:digits] if digits else "")
+    cat = catalog.parse(csv_text([dict(ISS, EPOCH=text)]))
+    assert cat.epoch_ns[0] == ns
+
+
+def test_threads_and_pieces_give_the_same_catalogue(generator):
+    text, _ = generator.make_catalog(40000, seed=5, form="3le", alpha5_share=0.2)
+    base = catalog.parse(text)
+    for form in ("omm-csv", "omm-json"):
+        out = io.BytesIO()
+        base.write(out, form)
+        data = out.getvalue()
+        one = catalog.parse(data, threads=1)
+        for threads in (2, 3, 8):
+            assert_same_columns(one, catalog.parse(data, threads=threads))
+        # On one line, and with "},{" inside names: the pieces are checked and the cut undone.
+        if form == "omm-json":
+            squeezed = data.replace(b",\n{", b",{").replace(
+                b'"OBJECT_NAME":"', b'"OBJECT_NAME":"},{'
+            )
+            again = catalog.parse(squeezed, threads=4)
+            assert [n.removeprefix("},{") for n in again.name] == list(one.name)
+            assert_same_columns(again, one, skip=("name", "source_line"))
+            assert set(again.source_line) == {2}
+
+
+# ---- refused records --------------------------------------------------------------------------
+
+
+def refusals(text, form):
+    cat = catalog.parse(text, format=form, errors="skip")
+    return cat, [(e.line, e.column, e.code, e.reason) for e in cat.rejected]
+
+
+BAD_VALUES = [
+    ("MEAN_MOTION", "abc", "omm_value", "MEAN_MOTION is not a decimal number: 'abc'"),
+    ("MEAN_MOTION", "-15.5", "mnm_not_positive", "MEAN_MOTION -15.5 is not greater than 0"),
+    ("MEAN_MOTION", "0", "mnm_not_positive", "MEAN_MOTION 0 is not greater than 0"),
+    ("ECCENTRICITY", "1.0", "ecc_range", "ECCENTRICITY 1.0 is not in [0, 1)"),
+    ("ECCENTRICITY", "-0.1", "ecc_range", "ECCENTRICITY -0.1 is not in [0, 1)"),
+    ("INCLINATION", "nan", "omm_value", "INCLINATION is not a decimal number: 'nan'"),
+    ("BSTAR", "1e999", "omm_value", "BSTAR is not a decimal number: '1e999'"),
+    (
+        "NORAD_CAT_ID",
+        "1234567890",
+        "satno",
+        "NORAD_CAT_ID is not a catalogue number of 1 to 9 digits: '1234567890'",
+    ),
+    (
+        "NORAD_CAT_ID",
+        "-5",
+        "satno",
+        "NORAD_CAT_ID is not a catalogue number of 1 to 9 digits: '-5'",
+    ),
+    (
+        "EPOCH",
+        "2024-13-01T00:00:00",
+        "epoch_range",
+        "EPOCH is not a valid date and time: '2024-13-01T00:00:00'",
+    ),
+    (
+        "EPOCH",
+        "2023-02-29T00:00:00",
+        "epoch_range",
+        "EPOCH is not a valid date and time: '2023-02-29T00:00:00'",
+    ),
+    (
+        "EPOCH",
+        "2024-01-01T24:00:00",
+        "epoch_range",
+        "EPOCH is not a valid date and time: '2024-01-01T24:00:00'",
+    ),
+    ("EPOCH", "2024-01-01", "epoch", "EPOCH is not YYYY-MM-DDTHH:MM:SS[.F]: '2024-01-01'"),
+    (
+        "EPOCH",
+        "2024-01-01T00:00:00.0000000001",
+        "epoch",
+        "EPOCH is finer than a nanosecond: '2024-01-01T00:00:00.0000000001'",
+    ),
+    (
+        "EPOCH",
+        "3000-01-01T00:00:00",
+        "epoch_range",
+        "EPOCH is not a valid date and time: '3000-01-01T00:00:00'",
+    ),
+    ("ELEMENT_SET_NO", "9.5", "omm_value", "ELEMENT_SET_NO is not an integer: '9.5'"),
+    (
+        "CLASSIFICATION_TYPE",
+        "u",
+        "classification",
+        "CLASSIFICATION_TYPE is not a capital letter: 'u'",
+    ),
+    (
+        "OBJECT_ID",
+        "1998-067-A",
+        "intldes",
+        "OBJECT_ID is not YYYY-NNNP or up to 8 ASCII characters: '1998-067-A'",
+    ),
+]
+
+
+@pytest.mark.parametrize("form", FORMS)
+def test_every_bad_value_is_refused_where_it_is(form):
+    records = [ISS] + [dict(ISS, **{key: value}) for key, value, _, _ in BAD_VALUES] + [HUBBLE]
+    # JSON as strings here: most of the bad values are no JSON numbers.
+    text = json_text(records, numbers=False) if form == "omm-json" else FORMS[form](records)
+    cat, got = refusals(text, form)
+    assert len(cat) + len(cat.rejected) == len(records) and len(cat) == 2
+    lines = text.splitlines()
+    for (key, value, code, reason), (line, column, got_code, got_reason) in zip(BAD_VALUES, got):
+        assert (got_code, got_reason) == (code, reason)
+        # The line and column of the value's text (of its opening quote in JSON).
+        shown = json.dumps(value) if form == "omm-json" else value
+        assert lines[line - 1][column - 1 :].startswith(shown), (key, lines[line - 1])
+    with pytest.raises(catalog.TLEFormatError) as raised:
+        catalog.parse(text, format=form)
+    assert (raised.value.code, raised.value.reason) == BAD_VALUES[0][2:]
+    assert str(raised.value).startswith(f"<text>:{got[0][0]}:{got[0][1]}: MEAN_MOTION")
+
+
+@pytest.mark.parametrize("form", FORMS)
+def test_missing_and_repeated_keywords(form):
+    records = [{k: v for k, v in ISS.items() if k != key} for key in KEYS]
+    text = FORMS[form](records)
+    cat, got = refusals(text, form)
+    optional = {"OBJECT_NAME", "OBJECT_ID", "CLASSIFICATION_TYPE", "EPHEMERIS_TYPE"}
+    assert len(cat) == len(optional)
+    assert [(code, reason) for _, _, code, reason in got] == [
+        ("omm_missing", f"no {k}") for k in KEYS if k not in optional
+    ]
+    if form == "omm-kvn":
+        twice = kvn_text([ISS]).replace("BSTAR =", "EPOCH = 2024-01-01T00:00:00\nBSTAR =")
+        _, got = refusals(twice, form)
+        assert got == [(19, 9, "omm_duplicate", "EPOCH is given twice")]
+
+
+def test_broken_text_is_refused_record_by_record():
+    # CSV: a short row, an unclosed quote at the end.
+    text = csv_text([ISS, ISS]).replace("\r\n", "\n").splitlines()
+    text[2] = text[2].rsplit(",", 1)[0]
+    cat, got = refusals("\n".join(text + ['"OPEN,' + text[1]]) + "\n", "omm-csv")
+    assert len(cat) == 1
+    assert got == [
+        (3, 1, "omm_syntax", "record has 16 fields, the header 17"),
+        (4, 1, "omm_syntax", "a quoted field is not closed"),
+    ]
+    # JSON: a member without its colon, a missing comma between objects, an array element
+    # that is no object, and a truncated object.
+    good = json.dumps(ISS)
+    bad = good.replace('"EPOCH": ', '"EPOCH" ')
+    cat, got = refusals(f"[\n{good},\n{bad},\n{good}\n{good},\n7,\n{good[:40]}", "omm-json")
+    assert len(cat) == 2 and len(cat.rejected) == 4
+    assert [(line, code) for line, _, code, _ in got] == [(3, "omm_syntax")] * 1 + [
+        (5, "omm_syntax"),
+        (6, "omm_syntax"),
+        (7, "omm_syntax"),
+    ]
+    assert [r for *_, r in got] == [
+        "expected ':' after a member name",
+        "expected ',' between the objects",
+        "expected an object",
+        "a string is not closed",
+    ]
+    # XML: an unknown entity in a value; an <omm> never closed.
+    text = xml_text([dict(ISS, OBJECT_NAME="A &bad; B"), ISS, ISS])
+    text = text[: text.rindex("</omm>")]
+    cat, got = refusals(text, "omm-xml")
+    assert len(cat) == 1 and [r for *_, r in got] == [
+        "an unknown entity reference",
+        "the <omm> element is not closed",
+    ]
+    # KVN: a line that is not KEY = value.
+    cat, got = refusals(
+        kvn_text([ISS]).replace("ORIGINATOR = 18 SPCS", "ORIGINATOR 18 SPCS"), "omm-kvn"
+    )
+    assert got == [(4, 1, "omm_syntax", "line is not KEY = value")]
+    # Not a document of the form at all.
+    for form, text in (("omm-json", "hello"), ("omm-csv", "A,B\n1,2\n")):
+        cat, got = refusals(text, form)
+        assert len(cat) == 0 and len(got) == 1 and got[0][2] == "omm_syntax"
+
+
+def test_detection(tmp_path):
+    for form, make in FORMS.items():
+        text = make([ISS])
+        assert catalog.parse("\ufeff" + text).satno[0] == 25544, form
+        path = tmp_path / ("iss." + form)
+        path.write_text(text)
+        assert len(catalog.read(path)) == 1
+    # Lower-case headers of CSV are keywords too.
+    assert (
+        catalog.parse(
+            csv_text([ISS]).replace("NORAD_CAT_ID", "norad_cat_id"), format="omm-csv"
+        ).satno[0]
+        == 25544
+    )
+
+
+# ---- python-sgp4 ------------------------------------------------------------------------------
+
+
+def test_agrees_with_python_sgp4s_omm_parser(generator, tmp_path):
+    omm = pytest.importorskip("sgp4.omm")
+    api = pytest.importorskip("sgp4.api")
+    text, _ = generator.make_catalog(3000, seed=9, form="3le", alpha5_share=0.1, deep_share=0.3)
+    base = catalog.parse(text)
+    for form, parse in (("omm-csv", omm.parse_csv), ("omm-xml", omm.parse_xml)):
+        path = tmp_path / f"sets.{form}"
+        base.write(path, form)
+        cat = catalog.read(path)
+        with open(path) as f:
+            theirs = list(parse(f))
+        assert len(theirs) == len(cat)
+        for i in range(0, len(cat), 5):
+            # Their XML reading gives None for an empty element (a blank designator).
+            fields = {k: v or "" for k, v in theirs[i].items()}
+            # Their fields are the published texts: ours are those numbers converted.
+            assert int(fields["NORAD_CAT_ID"]) == cat.satno[i]
+            assert float(fields["INCLINATION"]) * (math.pi / 180) == cat.inc[i]
+            assert (float(fields["MEAN_MOTION"]) * (2 * math.pi)) / 86400 == cat.mnm[i]
+            assert float(fields["ECCENTRICITY"]) == cat.ecc[i]
+            assert float(fields["BSTAR"]) == cat.bstar[i]
+            sat = api.Satrec()
+            omm.initialize(sat, fields)
+            assert sat.satnum == cat.satno[i]
+            jd_ns = ((sat.jdsatepoch - 2440587.5) + sat.jdsatepochF) * 86400e9
+            assert abs(jd_ns - cat.epoch_ns[i]) < 50_000
+            for theirs_value, ours in (
+                (sat.inclo, cat.inc[i]),
+                (sat.nodeo, cat.raa[i]),
+                (sat.argpo, cat.arp[i]),
+                (sat.mo, cat.mea[i]),
+                (sat.ecco, cat.ecc[i]),
+                (sat.no_kozai, cat.mnm[i] * 60),
+            ):
+                assert math.isclose(theirs_value, ours, rel_tol=1e-12, abs_tol=1e-300)
+            assert (sat.revnum, sat.elnum, sat.classification) == (
+                cat.revolution[i],
+                cat.element_number[i],
+                cat.classification[i],
+            )
