@@ -98,7 +98,7 @@ def xml_text(records):
     ]
     for r in records:
 
-        def els(keys):
+        def els(keys, r=r):
             return "".join(f"<{k}>{r[k]}</{k}>" for k in keys if k in r)
 
         out.append(
@@ -365,7 +365,9 @@ def test_every_bad_value_is_refused_where_it_is(form):
     cat, got = refusals(text, form)
     assert len(cat) + len(cat.rejected) == len(records) and len(cat) == 2
     lines = text.splitlines()
-    for (key, value, code, reason), (line, column, got_code, got_reason) in zip(BAD_VALUES, got):
+    for (key, value, code, reason), (line, column, got_code, got_reason) in zip(
+        BAD_VALUES, got, strict=True
+    ):
         assert (got_code, got_reason) == (code, reason)
         # The line and column of the value's text (of its opening quote in JSON).
         shown = json.dumps(value) if form == "omm-json" else value
