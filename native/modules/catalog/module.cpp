@@ -150,8 +150,7 @@ PyObject* read_omm_of(catalog_state* st, OmmForm form, PyObject* data, PyObject*
         Py_ssize_t size = 0;
         const char* text = PyUnicode_AsUTF8AndSize(data, &size);
         if (!text) return nullptr;
-        return read_omm(st, form, text, static_cast<std::size_t>(size), source, o.skip,
-                        o.threads);
+        return read_omm(st, form, text, static_cast<std::size_t>(size), source, o.skip, o.threads);
     }
     Py_buffer view;
     if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
@@ -198,9 +197,34 @@ PyObject* dispatch(catalog_state* st, PyObject* data, PyObject* source, const Op
         if (check_format(format.get()) < 0) return nullptr;
     }
     if (is_text_format(format.get())) return read_text_of(st, data, source, o);
-    if (const int form = omm_form(format.get()); form >= 0)
-        return read_omm_of(st, static_cast<OmmForm>(form), data, source, o);
     return read_other(st, format.get(), data, source, o);
+}
+
+/// _read_omm(data, format, source, errors, threads): the native OMM reader that
+/// _catalog_py.READERS holds for each of the four forms.
+PyObject* read_omm_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 5) {
+        PyErr_Format(PyExc_TypeError, "_read_omm() takes 5 arguments (%zd given)", nargs);
+        return nullptr;
+    }
+    auto* st = static_cast<catalog_state*>(PyModule_GetState(module));
+    const int form = omm_form(args[1]);
+    if (form < 0) {
+        PyErr_Format(PyExc_ValueError, "_read_omm(): %R is not an OMM format", args[1]);
+        return nullptr;
+    }
+    if (!PyUnicode_Check(args[2])) {
+        PyErr_SetString(PyExc_TypeError, "_read_omm(): source must be a str");
+        return nullptr;
+    }
+    Options o;
+    if (read_options(nullptr, args[3], nullptr, args[4], o) < 0) return nullptr;
+    if (!PyUnicode_Check(args[0]) && !PyObject_CheckBuffer(args[0])) {
+        PyErr_Format(PyExc_TypeError, "_read_omm() needs str or bytes, not '%.200s'",
+                     Py_TYPE(args[0])->tp_name);
+        return nullptr;
+    }
+    return read_omm_of(st, static_cast<OmmForm>(form), args[0], args[2], o);
 }
 
 const char* const read_names[] = {"source", "format", "errors", "checksums", "threads"};
@@ -264,6 +288,12 @@ PyMethodDef module_methods[] = {
      "--\n\n"
      "The element sets of `text` (str, or bytes-like as UTF-8) as a Catalog; errors name the\n"
      "source '<text>'.\n" ORBIVEX_READ_OPTIONS},
+    {"_read_omm", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_omm_entry)),
+     METH_FASTCALL,
+     "_read_omm($module, data, format, source, errors, threads, /)\n--\n\n"
+     "The Catalog of orbit mean-element messages in `data` (str or bytes-like), format\n"
+     "'omm-csv', 'omm-json', 'omm-xml' or 'omm-kvn': the reader _catalog_py.READERS holds\n"
+     "for them. The text is cut into records and read without the interpreter lock."},
     {"_write_omm", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_omm)),
      METH_FASTCALL,
      "_write_omm($module, catalog, format, /)\n--\n\n"

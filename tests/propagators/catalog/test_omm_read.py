@@ -499,3 +499,27 @@ def test_agrees_with_python_sgp4s_omm_parser(generator, tmp_path):
                 cat.element_number[i],
                 cat.classification[i],
             )
+
+
+def test_the_native_readers_sit_in_the_readers_table(monkeypatch):
+    helper = pytest.importorskip("orbivex.propagators.analytical.sgp4._catalog_py")
+    text = csv_text([ISS])
+    cat = helper.READERS["omm-csv"](text, source="x.csv", errors="raise", checksums=True, threads=1)
+    assert cat.satno[0] == 25544
+    with pytest.raises(catalog.TLEFormatError, match=r"^x.csv:2:"):
+        helper.READERS["omm-csv"](
+            text.replace("25544", "x"), source="x.csv", errors="raise", checksums=True, threads=1
+        )
+    # A reader put in the table instead is the one read() calls.
+    monkeypatch.setitem(helper.READERS, "omm-csv", lambda data, **kw: cat)
+    assert catalog.parse(text) is cat
+    with pytest.raises(TypeError, match="takes 5 arguments"):
+        catalog._read_omm(text, "omm-csv")
+    with pytest.raises(ValueError, match="is not an OMM format"):
+        catalog._read_omm(text, "tle", "s", "raise", 1)
+    with pytest.raises(TypeError, match="source must be a str"):
+        catalog._read_omm(text, "omm-csv", None, "raise", 1)
+    with pytest.raises(ValueError, match="errors must be 'raise' or 'skip'"):
+        catalog._read_omm(text, "omm-csv", "s", "ignore", 1)
+    with pytest.raises(TypeError, match="needs str or bytes"):
+        catalog._read_omm(3, "omm-csv", "s", "raise", 1)

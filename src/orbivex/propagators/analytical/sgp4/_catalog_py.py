@@ -173,6 +173,20 @@ def detect_format(data: Data) -> str:
 # ---- orbit mean-element messages ------------------------------------------------------------
 
 
+def _omm_reader(format: str) -> Reader:
+    """The reader of one OMM form: the native module reads the records into a Catalog."""
+
+    def read(data: Data, *, source: str, errors: str, checksums: bool, threads: int) -> Catalog:
+        import importlib
+
+        module = importlib.import_module(_MODULE)
+        result: Catalog = module._read_omm(data, format, source, errors, threads)
+        return result
+
+    read.__name__ = read.__qualname__ = f"read_{format.replace('-', '_')}"
+    return read
+
+
 def _omm_writer(format: str) -> Writer:
     """The writer of one OMM form: the native module makes the bytes, write_output puts them."""
 
@@ -185,8 +199,10 @@ def _omm_writer(format: str) -> Writer:
     return write
 
 
-# Read natively (the module dispatches them before READERS); written through this table.
-WRITERS.update({f: _omm_writer(f) for f in ("omm-csv", "omm-json", "omm-xml", "omm-kvn")})
+# The four forms are read and written natively, through these tables like any other format.
+_OMM_FORMS = ("omm-csv", "omm-json", "omm-xml", "omm-kvn")
+READERS.update({f: _omm_reader(f) for f in _OMM_FORMS})
+WRITERS.update({f: _omm_writer(f) for f in _OMM_FORMS})
 
 
 # ---- targets --------------------------------------------------------------------------------
