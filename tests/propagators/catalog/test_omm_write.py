@@ -227,3 +227,37 @@ def test_write_omm_arguments(generated):
         catalog._write_omm(generated, "tle")
     with pytest.raises(ValueError, match="unknown format"):
         generated.write(io.BytesIO(), "omm-yaml")
+
+
+def test_no_leaks_under_repeated_reads_and_writes():
+    import gc
+    import sys
+
+    cat = fields_of(inc=[1.0, 2.0], name=["A", None])
+    bad = fields_of(inc=[1.0, math.nan])
+    texts = {form: written(cat, form) for form in FORMS}
+    broken = texts["omm-json"].replace(b'"ECCENTRICITY":', b'"ECCENTRICITY"')
+
+    def action():
+        for form, data in texts.items():
+            catalog.parse(data, format=form)
+            written(cat, form)
+        catalog.parse(broken, errors="skip")
+        for call in (lambda: catalog.parse(broken), lambda: written(bad, "omm-csv")):
+            try:
+                call()
+            except ValueError:
+                pass
+
+    # Caches fill on the first calls: the least growth of two runs after a warm-up.
+    for _ in range(50):
+        action()
+    rounds, growth = 500, []
+    for _ in range(2):
+        gc.collect()
+        before = sys.getallocatedblocks()
+        for _ in range(rounds):
+            action()
+        gc.collect()
+        growth.append(sys.getallocatedblocks() - before)
+    assert min(growth) < rounds // 10, growth
