@@ -49,6 +49,16 @@ struct Cursor {
         }
         ++i;
     }
+    /// On to byte `to`, counting the line ends passed with the library's search.
+    void advance_to(const std::size_t to) noexcept {
+        const char* q = p + i;
+        const char* end = p + to;
+        while (q < end && (q = static_cast<const char*>(std::memchr(q, '\n', end - q)))) {
+            ++line;
+            line_start = static_cast<std::size_t>(++q - p);
+        }
+        i = to;
+    }
     void skip_bom() noexcept {
         if (n >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0) i = line_start = 3;
     }
@@ -748,8 +758,10 @@ void read_xml(const char* data, const std::size_t size, Sink& sink, Arena& arena
     while (!c.done() && !sink.stopped()) {
         const char ch = c.p[c.i];
         if (ch != '<') {
-            if (ch == '&' && leaf != other) leaf_plain = false;
-            c.step();
+            const char* lt = static_cast<const char*>(std::memchr(c.p + c.i, '<', c.n - c.i));
+            const std::size_t to = lt ? static_cast<std::size_t>(lt - c.p) : c.n;
+            if (leaf != other && std::memchr(c.p + c.i, '&', to - c.i)) leaf_plain = false;
+            c.advance_to(to);
             continue;
         }
         const std::size_t at = c.i;
@@ -759,7 +771,7 @@ void read_xml(const char* data, const std::size_t size, Sink& sink, Arena& arena
         const auto skip_past = [&](const char* end, std::size_t len, const char* what) {
             const char* hit = static_cast<const char*>(memmem(c.p + c.i, c.n - c.i, end, len));
             const std::size_t to = hit ? static_cast<std::size_t>(hit - c.p) + len : c.n;
-            while (c.i < to) c.step();
+            c.advance_to(to);
             if (!hit) close_record(what);
             return hit != nullptr;
         };
@@ -789,7 +801,7 @@ void read_xml(const char* data, const std::size_t size, Sink& sink, Arena& arena
             ++k;
         }
         if (k >= c.n) {
-            while (c.i < c.n) c.step();
+            c.advance_to(c.n);
             close_record("a tag is not closed");
             return;
         }
@@ -815,7 +827,7 @@ void read_xml(const char* data, const std::size_t size, Sink& sink, Arena& arena
                 sink.value(leaf, text, text_size, leaf_line, leaf_column, false);
                 leaf = other;
             } else if (is_omm) {
-                while (c.i <= k) c.step();
+                c.advance_to(k + 1);
                 close_record(nullptr);
                 continue;
             }
@@ -836,7 +848,7 @@ void read_xml(const char* data, const std::size_t size, Sink& sink, Arena& arena
                 leaf_plain = true;
             }
         }
-        while (c.i <= k) c.step();
+        c.advance_to(k + 1);
     }
     close_record("the <omm> element is not closed");
 }
