@@ -115,6 +115,30 @@ inline Key find_key(const char* p, const std::size_t n) noexcept {
 /// power are exact doubles, and the one division or product rounds correctly. Other text goes
 /// to from_chars, which rounds correctly too, so both give the same double for the same number.
 inline bool parse_decimal(const char* p, const std::size_t n, double& out) noexcept {
+    {
+        // The usual text, [-]digits[.digits] of up to 19 digits and no exponent, in one pass.
+        const char* q = p + (n > 0 && (p[0] == '-' || p[0] == '+'));
+        const char* end = p + n;
+        const char* first = q;
+        std::uint64_t m = 0;
+        while (q < end && static_cast<unsigned char>(*q - '0') <= 9)
+            m = m * 10 + static_cast<unsigned>(*q++ - '0');
+        std::ptrdiff_t digits = q - first, fraction = 0;
+        if (q < end && *q == '.') {
+            const char* f = ++q;
+            while (q < end && static_cast<unsigned char>(*q - '0') <= 9)
+                m = m * 10 + static_cast<unsigned>(*q++ - '0');
+            fraction = q - f;
+            digits += fraction;
+        }
+        if (q == end && digits > 0 && digits <= 19 && fraction <= 22 &&
+            m <= (std::uint64_t{1} << 53)) {
+            const double v =
+                tle::detail::decimal(static_cast<std::int64_t>(m), static_cast<int>(fraction));
+            out = p[0] == '-' ? -v : v;
+            return true;
+        }
+    }
     std::size_t i = 0;
     const bool negative = n > 0 && p[0] == '-';
     if (n > 0 && (p[0] == '-' || p[0] == '+')) i = 1;
