@@ -285,7 +285,7 @@ void csv_rows(const char* data, const Piece& piece, const std::vector<Key>& keys
                 broken = true;
                 break;
             }
-            if (column < keys.size() && keys[column] < key_count)
+            if (column < keys.size() && keys[column] < value_count)
                 sink.value(keys[column], f.text, f.size, f.line, f.column,
                            !f.quoted && f.size == 0);
             ++column;
@@ -507,9 +507,9 @@ void json_object(Cursor& c, Sink& sink, Arena& arena) {
             const char* text = nullptr;
             std::size_t size = 0;
             if (!json_string(c, text, size, arena, why)) return broken(why);
-            if (key < key_count) sink.value(key, text, size, line, column, false);
+            if (key < value_count) sink.value(key, text, size, line, column, false);
         } else if (ch == '{' || ch == '[') {
-            if (key < key_count) {
+            if (key < value_count) {
                 sink.fault(line, column, std::string(key_names[key]) + " is not a single value");
             }
             if (!json_skip(c, 0)) return broken("the object is not closed");
@@ -519,7 +519,7 @@ void json_object(Cursor& c, Sink& sink, Arena& arena) {
             const std::size_t size = c.i - start;
             if (size == 0) return broken("expected a value");
             const bool null = size == 4 && std::memcmp(c.p + start, "null", 4) == 0;
-            if (key < key_count) sink.value(key, c.p + start, size, line, column, null);
+            if (key < value_count) sink.value(key, c.p + start, size, line, column, null);
         }
         json_space(c);
         if (c.done()) return broken("the object is not closed");
@@ -811,7 +811,25 @@ void read_xml(const char* data, const std::size_t size, Sink& sink, Arena& arena
         std::size_t name_size = 0;
         detail::xml_name(c.p + at + 1 + closing, c.p + k, name, name_size);
         const bool is_omm = name_size == 3 && std::memcmp(name, "omm", 3) == 0;
-        const Key key = open ? find_key(name, name_size) : other;
+        Key key = open ? find_key(name, name_size) : other;
+        if (open && name_size == 12 && std::memcmp(name, "USER_DEFINED", 12) == 0) {
+            // <USER_DEFINED parameter="TLE_LINE1">: the parameter names the keyword.
+            key = other;
+            if (closing) {
+                if (leaf == tle_line1 || leaf == tle_line2) key = leaf;
+            } else if (const char* at_name = static_cast<const char*>(memmem(
+                           name + name_size, c.p + k - (name + name_size), "parameter=", 10))) {
+                const char* q = at_name + 10;
+                if (q < c.p + k && (*q == '"' || *q == '\'')) {
+                    const char* close = static_cast<const char*>(
+                        std::memchr(q + 1, *q, static_cast<std::size_t>(c.p + k - (q + 1))));
+                    if (close) {
+                        const Key named = find_key(q + 1, static_cast<std::size_t>(close - q - 1));
+                        if (named == tle_line1 || named == tle_line2) key = named;
+                    }
+                }
+            }
+        }
         if (closing) {
             if (leaf != other && key == leaf) {
                 const char* text = c.p + leaf_start;
@@ -836,7 +854,7 @@ void read_xml(const char* data, const std::size_t size, Sink& sink, Arena& arena
             sink.begin(line, column);
             open = !empty;
             if (empty) sink.end();
-        } else if (key < key_count) {
+        } else if (key < value_count) {
             if (leaf != other) sink.fault(line, column, "an element inside a keyword's element");
             if (empty) {
                 sink.value(key, c.p + k, 0, line, column, false);
@@ -904,7 +922,7 @@ void read_kvn(const char* data, const std::size_t size, Sink& sink, Arena&) {
             if (sink.stopped()) return;
             sink.begin(line, c.column_of(a));
             open = true;
-        } else if (key < key_count) {
+        } else if (key < value_count) {
             if (!open) sink.begin(line, c.column_of(a));
             open = true;
             if (key != object_name && key != object_id && w > v && c.p[w - 1] == ']') {

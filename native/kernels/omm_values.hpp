@@ -39,19 +39,25 @@ enum Key : std::uint8_t {
     bstar,
     mean_motion_dot,
     mean_motion_ddot,
-    key_count,
-    ccsds_omm_vers = key_count,  ///< starts a record of KVN text
-    other,                       ///< any other keyword: ignored
+    key_count,  ///< the keywords of the values
+    // The set's two-line text, beside the values (as one publisher gives it, TLE_LINE1 and
+    // TLE_LINE2): kept as the catalogue's lines when it reads to the same values.
+    tle_line1 = key_count,
+    tle_line2,
+    value_count,
+    ccsds_omm_vers = value_count,  ///< starts a record of KVN text
+    other,                         ///< any other keyword: ignored
 };
 
 /// The keywords in the order the publishers list them (CSV columns, JSON members).
-inline constexpr const char* key_names[key_count] = {
+inline constexpr const char* key_names[value_count] = {
     "OBJECT_NAME",     "OBJECT_ID",           "EPOCH",
     "MEAN_MOTION",     "ECCENTRICITY",        "INCLINATION",
     "RA_OF_ASC_NODE",  "ARG_OF_PERICENTER",   "MEAN_ANOMALY",
     "EPHEMERIS_TYPE",  "CLASSIFICATION_TYPE", "NORAD_CAT_ID",
     "ELEMENT_SET_NO",  "REV_AT_EPOCH",        "BSTAR",
-    "MEAN_MOTION_DOT", "MEAN_MOTION_DDOT",
+    "MEAN_MOTION_DOT", "MEAN_MOTION_DDOT",    "TLE_LINE1",
+    "TLE_LINE2",
 };
 
 /// Whether a record may leave the keyword out: the name (None), the designator (blank), the
@@ -74,15 +80,47 @@ constexpr std::size_t length(const char* s) noexcept {
     return n;
 }
 
+/// Every name the reader knows, with its keyword: KVN gives the lines as user-defined
+/// parameters.
+struct KeyName {
+    const char* name;
+    Key key;
+};
+inline constexpr int name_count = value_count + 3;
+inline constexpr KeyName all_names[name_count] = {
+    {"OBJECT_NAME", object_name},
+    {"OBJECT_ID", object_id},
+    {"EPOCH", epoch},
+    {"MEAN_MOTION", mean_motion},
+    {"ECCENTRICITY", eccentricity},
+    {"INCLINATION", inclination},
+    {"RA_OF_ASC_NODE", ra_of_asc_node},
+    {"ARG_OF_PERICENTER", arg_of_pericenter},
+    {"MEAN_ANOMALY", mean_anomaly},
+    {"EPHEMERIS_TYPE", ephemeris_type},
+    {"CLASSIFICATION_TYPE", classification_type},
+    {"NORAD_CAT_ID", norad_cat_id},
+    {"ELEMENT_SET_NO", element_set_no},
+    {"REV_AT_EPOCH", rev_at_epoch},
+    {"BSTAR", bstar},
+    {"MEAN_MOTION_DOT", mean_motion_dot},
+    {"MEAN_MOTION_DDOT", mean_motion_ddot},
+    {"TLE_LINE1", tle_line1},
+    {"TLE_LINE2", tle_line2},
+    {"USER_DEFINED_TLE_LINE1", tle_line1},
+    {"USER_DEFINED_TLE_LINE2", tle_line2},
+    {"CCSDS_OMM_VERS", ccsds_omm_vers},
+};
+
 /// Open addressing over 64 slots: a keyword is found with one hash and, nearly always, one
 /// comparison, which matters at 17 keywords a record.
 struct KeyTable {
     std::uint8_t slot[64];
-    std::uint8_t size[key_count + 1];
+    std::uint8_t size[name_count];
     constexpr KeyTable() : slot(), size() {
         for (auto& s : slot) s = 0xFF;
-        for (int k = 0; k <= key_count; ++k) {
-            const char* name = k < key_count ? key_names[k] : "CCSDS_OMM_VERS";
+        for (int k = 0; k < name_count; ++k) {
+            const char* name = all_names[k].name;
             std::uint32_t i = fnv(name, length(name)) & 63u;
             while (slot[i] != 0xFF) i = (i + 1) & 63u;
             slot[i] = static_cast<std::uint8_t>(k);
@@ -99,9 +137,8 @@ inline Key find_key(const char* p, const std::size_t n) noexcept {
     for (std::uint32_t i = detail::fnv(p, n) & 63u;; i = (i + 1) & 63u) {
         const std::uint8_t k = detail::key_table.slot[i];
         if (k == 0xFF) return other;
-        const char* name = k < key_count ? key_names[k] : "CCSDS_OMM_VERS";
-        if (detail::key_table.size[k] == n && std::memcmp(p, name, n) == 0)
-            return static_cast<Key>(k);
+        if (detail::key_table.size[k] == n && std::memcmp(p, detail::all_names[k].name, n) == 0)
+            return detail::all_names[k].key;
     }
 }
 
@@ -398,7 +435,7 @@ struct Value {
 
 /// A record's values by keyword, and where the record starts.
 struct Record {
-    Value value[key_count];
+    Value value[value_count];
     std::int64_t line = 0;
     int column = 1;
 };

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -32,7 +33,18 @@ struct Row {
     std::int64_t line;
     const char* name;
     std::uint32_t name_size;
+    const char* lines[2];  ///< the record's two-line text, when it reads to its values
 };
+
+/// Whether two sets hold the same values, to the bit.
+bool same_values(const tle::Fields& a, const tle::Fields& b) {
+    const double x[] = {a.ndot, a.nddot, a.bstar, a.inc, a.raa, a.ecc, a.arp, a.mea, a.mnm};
+    const double y[] = {b.ndot, b.nddot, b.bstar, b.inc, b.raa, b.ecc, b.arp, b.mea, b.mnm};
+    return a.satno == b.satno && a.epoch_ns == b.epoch_ns && a.classification == b.classification &&
+           std::memcmp(a.intldes, b.intldes, 8) == 0 && a.ephemeris_type == b.ephemeris_type &&
+           a.element_number == b.element_number && a.revolution == b.revolution &&
+           std::memcmp(x, y, sizeof x) == 0;
+}
 
 /// The sink of the readers: each record's values, checked and converted when it ends.
 class Collect {
@@ -66,6 +78,21 @@ public:
             row.name = name.text;
             row.name_size =
                 !name.text || name.null ? no_name : static_cast<std::uint32_t>(name.size);
+            // Two-line text given beside the values is kept when it is a set of the same
+            // values (as written, checksums aside); else the lines are made from the values.
+            row.lines[0] = row.lines[1] = nullptr;
+            const omm::Value& a = record_.value[omm::tle_line1];
+            const omm::Value& b = record_.value[omm::tle_line2];
+            if (a.text && b.text && !a.null && !b.null) {
+                const std::string_view l1 = omm::detail::trimmed(a), l2 = omm::detail::trimmed(b);
+                tle::Fields g;
+                if (l1.size() == tle::line_length && l2.size() == tle::line_length &&
+                    tle::parse(l1.data(), l1.size(), l2.data(), l2.size(), g, false, units_).ok() &&
+                    same_values(g, row.f)) {
+                    row.lines[0] = l1.data();
+                    row.lines[1] = l2.data();
+                }
+            }
             rows.push_back(row);
             return;
         }
@@ -335,6 +362,11 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
             for (int k = 0; k < 6; ++k) f64(derived[k])[i] = d[k];
             txt(c_classification)[i] = f.classification;
             std::memcpy(txt(c_intldes) + 8 * i, f.intldes, 8);
+            if (r.lines[0]) {
+                std::memcpy(txt(c_line1) + 69 * i, r.lines[0], 69);
+                std::memcpy(txt(c_line2) + 69 * i, r.lines[1], 69);
+                continue;
+            }
             char a[kern::tle_line_size], b2[kern::tle_line_size];
             const bool written = tle::format(f, a, b2, units) == tle::Reason::none;
             // A set whose values have no two-line form has no lines.

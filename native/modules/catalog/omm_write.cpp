@@ -4,12 +4,14 @@
 #include <Python.h>
 
 #include <charconv>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <new>
 #include <string>
 
 #include "kernels/omm_values.hpp"
+#include "kernels/tle_write.hpp"
 #include "omm.hpp"
 
 namespace orbivex::catalog {
@@ -18,11 +20,44 @@ namespace {
 
 namespace omm = kern::omm;
 
-/// The values of one row as text, by keyword.
+/// The values of one row as text, by keyword; the lines only where the values alone would
+/// not give them back.
 struct RowText {
-    std::string value[omm::key_count];
+    std::string value[omm::value_count];
     bool has_name = false;
+    bool has_lines = false;
 };
+
+/// Whether row i holds two-line text other than the form its values write (text read as
+/// published with '+' exponents, say): then the lines go beside the values.
+bool keeps_lines(const CatalogObject* c, Py_ssize_t i, const tle::Units& u) {
+    const char* l1 = text(c, c_line1) + 69 * i;
+    const char* l2 = text(c, c_line2) + 69 * i;
+    if (strnlen(l1, 69) != 69 || strnlen(l2, 69) != 69) return false;
+    const auto clamp = [](std::int64_t v) {
+        return static_cast<std::int32_t>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
+    };
+    tle::Fields f{};
+    f.satno = i64(c, c_satno)[i];
+    f.epoch_ns = i64(c, c_epoch_ns)[i];
+    f.ephemeris_type = clamp(i64(c, c_ephemeris_type)[i]);
+    f.element_number = clamp(i64(c, c_element_number)[i]);
+    f.revolution = clamp(i64(c, c_revolution)[i]);
+    f.ndot = f64(c, c_ndot)[i];
+    f.nddot = f64(c, c_nddot)[i];
+    f.bstar = f64(c, c_bstar)[i];
+    f.inc = f64(c, c_inc)[i];
+    f.raa = f64(c, c_raa)[i];
+    f.ecc = f64(c, c_ecc)[i];
+    f.arp = f64(c, c_arp)[i];
+    f.mea = f64(c, c_mea)[i];
+    f.mnm = f64(c, c_mnm)[i];
+    f.classification = text(c, c_classification)[i];
+    std::memcpy(f.intldes, text(c, c_intldes) + 8 * i, 8);
+    char a[kern::tle_line_size], b[kern::tle_line_size];
+    return tle::format(f, a, b, u) != tle::Reason::none || std::memcmp(a, l1, 69) != 0 ||
+           std::memcmp(b, l2, 69) != 0;
+}
 
 void put_int(std::string& out, std::int64_t v) {
     char buf[24];
@@ -82,6 +117,13 @@ int row_text(const CatalogObject* c, Py_ssize_t i, const tle::Units& u, RowText&
     put_int(t.value[norad_cat_id], i64(c, c_satno)[i]);
     put_int(t.value[element_set_no], i64(c, c_element_number)[i]);
     put_int(t.value[rev_at_epoch], i64(c, c_revolution)[i]);
+    t.has_lines = keeps_lines(c, i, u);
+    t.value[tle_line1].clear();
+    t.value[tle_line2].clear();
+    if (t.has_lines) {
+        t.value[tle_line1].assign(text(c, c_line1) + 69 * i, 69);
+        t.value[tle_line2].assign(text(c, c_line2) + 69 * i, 69);
+    }
     if (decimal(bstar, shortest(f64(c, c_bstar)[i], buf)) < 0 ||
         decimal(mean_motion_dot, shortest(f64(c, c_ndot)[i], buf)) < 0 ||
         decimal(mean_motion_ddot, shortest(f64(c, c_nddot)[i], buf)) < 0)
@@ -92,7 +134,7 @@ int row_text(const CatalogObject* c, Py_ssize_t i, const tle::Units& u, RowText&
 /// Keywords written as text (quoted in JSON), not as numbers.
 bool is_text_key(omm::Key k) {
     return k == omm::object_name || k == omm::object_id || k == omm::epoch ||
-           k == omm::classification_type;
+           k == omm::classification_type || k >= omm::key_count;
 }
 
 void csv_field(std::string& out, const std::string& v, bool quote_empty) {
@@ -165,8 +207,13 @@ int write_rows(const CatalogObject* c, OmmForm form, std::string& out) {
     const tle::Units u = units_now();
     const std::string created = now_text();
     RowText t;
+    // CSV has one header for all rows: the line columns when any row keeps its lines.
+    bool any_lines = false;
+    if (form == OmmForm::csv)
+        for (Py_ssize_t i = 0; i < c->n && !any_lines; ++i) any_lines = keeps_lines(c, i, u);
+    const int columns = any_lines ? value_count : key_count;
     if (form == OmmForm::csv) {
-        for (int k = 0; k < key_count; ++k) {
+        for (int k = 0; k < columns; ++k) {
             if (k) out += ',';
             out += key_names[k];
         }
@@ -183,7 +230,7 @@ int write_rows(const CatalogObject* c, OmmForm form, std::string& out) {
         if (row_text(c, i, u, t) < 0) return -1;
         switch (form) {
         case OmmForm::csv:
-            for (int k = 0; k < key_count; ++k) {
+            for (int k = 0; k < columns; ++k) {
                 if (k) out += ',';
                 // An empty quoted name is "", no name an empty field.
                 if (k == object_name && !t.has_name) continue;
@@ -193,7 +240,7 @@ int write_rows(const CatalogObject* c, OmmForm form, std::string& out) {
             break;
         case OmmForm::json:
             out += i ? ",\n{" : "\n{";
-            for (int k = 0, first = 1; k < key_count; ++k) {
+            for (int k = 0, first = 1; k < (t.has_lines ? value_count : key_count); ++k) {
                 if (k == object_name && !t.has_name) continue;
                 if (!first) out += ',';
                 first = 0;
@@ -229,7 +276,19 @@ int write_rows(const CatalogObject* c, OmmForm form, std::string& out) {
             for (int k = epoch; k <= mean_anomaly; ++k) element(key_names[k], t.value[k]);
             out += "</meanElements><tleParameters>";
             for (int k = ephemeris_type; k < key_count; ++k) element(key_names[k], t.value[k]);
-            out += "</tleParameters></data></segment></body></omm>\n";
+            out += "</tleParameters>";
+            if (t.has_lines) {
+                out += "<userDefinedParameters>";
+                for (int k = tle_line1; k <= tle_line2; ++k) {
+                    out += "<USER_DEFINED parameter=\"";
+                    out += key_names[k];
+                    out += "\">";
+                    xml_text(out, t.value[k]);
+                    out += "</USER_DEFINED>";
+                }
+                out += "</userDefinedParameters>";
+            }
+            out += "</data></segment></body></omm>\n";
             break;
         }
         case OmmForm::kvn: {
@@ -257,6 +316,10 @@ int write_rows(const CatalogObject* c, OmmForm form, std::string& out) {
             line("OBJECT_ID", t.value[object_id]);
             for (const auto& m : standard_metadata) line(m[0], m[1]);
             for (int k = epoch; k < key_count; ++k) line(key_names[k], t.value[k]);
+            if (t.has_lines) {
+                line("USER_DEFINED_TLE_LINE1", t.value[tle_line1]);
+                line("USER_DEFINED_TLE_LINE2", t.value[tle_line2]);
+            }
             break;
         }
         }

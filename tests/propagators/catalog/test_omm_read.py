@@ -561,3 +561,28 @@ def test_ctrl_c_ends_a_read(generator, form):
         catalog.parse(big, format=form, threads=1, errors="skip")
     assert time.perf_counter() - start < whole * 0.8
     timer.join()
+
+
+def test_two_line_text_beside_the_values():
+    # As one publisher gives it: kept as the lines when it is a set of the same values.
+    # An epoch the two-line form holds exactly (a multiple of 864 us).
+    lines = catalog.parse(json.dumps([ISS]))
+    exact = catalog.parse(f"{lines.line1[0]}\n{lines.line2[0]}\n").epoch_ns[0]
+    record = dict(ISS, EPOCH=str(np.datetime64(int(exact), "ns")))
+    base = catalog.parse(json.dumps([record]))
+    l1 = str(base.line1[0]).replace(" 00000-0 ", " 00000+0 ")
+    l2 = str(base.line2[0])
+    with_lines = catalog.parse(
+        json.dumps([dict(record, TLE_LINE0="0 ISS", TLE_LINE1=l1, TLE_LINE2=l2)])
+    )
+    assert (with_lines.line1[0], with_lines.line2[0]) == (l1, l2)
+    assert_same_columns(with_lines, base, skip=("line1",))
+    # Lines of other values, or no set at all, give way to the values' own form.
+    for other in (l1.replace("25544U", "25545U"), l1[:60], "1 garbage"):
+        got = catalog.parse(json.dumps([dict(record, TLE_LINE1=other, TLE_LINE2=l2)]))
+        assert_same_columns(got, base)
+    # Another epoch by a microsecond: the values differ, the lines are theirs.
+    moved = dict(record, EPOCH=str(np.datetime64(int(exact) + 1000, "ns")))
+    got = catalog.parse(json.dumps([dict(moved, TLE_LINE1=l1, TLE_LINE2=l2)]))
+    assert_same_columns(got, catalog.parse(json.dumps([moved])))
+    assert got.line1[0] != l1
