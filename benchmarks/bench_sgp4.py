@@ -1,4 +1,4 @@
-"""Benchmark of the SGP4/SDP4 kernels on one thread: propagations per second of the one-lane
+"""Benchmark of SGP4/SDP4. First the kernels on one thread: propagations per second of the one-lane
 model and of the batch loops (sgp4_loop.cpp) against python-sgp4's SatrecArray.sgp4(jd, fr),
 and initialisation time per set, all measured in one process.
 
@@ -6,7 +6,13 @@ Cases: 10^4 sets (80 % near-Earth, the rest 24 h, 12 h resonant, 12 h circular a
 orbits) at 10^3 times over a day, and one near-Earth set at 10^6 times. Times are CPU time of
 the calling thread (every loop here runs on it), the minimum over repeats, so that other work
 on a shared machine does not count; our loops write into preallocated arrays, SatrecArray
-allocates its own."""
+allocates its own.
+
+Then the module as users call it (--module for that part alone): SGP4.propagate on one and
+two threads against python-sgp4's SatrecArray and Satrec.sgp4 loop and skyfield, on the same
+two cases (sets read from generated two-line text), initialisation per set, and Dask on one
+and two worker processes. These rates are wall-clock time (the module runs worker threads),
+the best of a few repeats."""
 
 import ctypes
 import math
@@ -91,7 +97,142 @@ def best_time(fn, repeat):
     return best
 
 
+def best_wall(fn, repeat):
+    best = math.inf
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        fn()
+        best = min(best, time.perf_counter() - t0)
+    return best
+
+
+def tle_text(rows):
+    """Two-line text of the element rows, all at JD, as python-sgp4 writes it."""
+    from sgp4.api import WGS72, Satrec
+    from sgp4.exporter import export_tle
+
+    epoch_days = (JD[0] - 2433281.5) + JD[1]
+    lines = []
+    for i, row in enumerate(rows):
+        sat = Satrec()
+        sat.sgp4init(WGS72, "i", 10000 + i % 80000, epoch_days, *row)
+        lines.extend(export_tle(sat))
+    return "\n".join(lines) + "\n"
+
+
+def module_tables(rows):
+    from sgp4.api import Satrec, SatrecArray
+
+    from orbivex.propagators.analytical.sgp4.catalog import parse
+    from orbivex.propagators.analytical.sgp4.sgp4 import SGP4
+
+    text = tle_text(rows)
+    cat = parse(text, threads=1)
+    lines = list(zip(cat.line1, cat.line2, strict=True))
+    model = SGP4(cat)
+    sats = [Satrec.twoline2rv(a, b) for a, b in lines]
+    try:
+        from skyfield.api import EarthSatellite, load
+
+        ts = load.timescale(builtin=True)
+    except ImportError:
+        ts = None
+
+    def case(label, sets, t, repeat):
+        sub = SGP4(parse("".join(f"{a}\n{b}\n" for a, b in lines[:sets]), threads=1))
+        n, nt = len(sub), len(t)
+        array = SatrecArray(sats[:n])
+        jd = np.full(nt, sats[0].jdsatepoch)
+        fr = sats[0].jdsatepochF + t / 1440.0
+        rates = {}
+        for threads in (1, 2):
+            rates[f"SGP4.propagate, {threads} thread{'s' * (threads > 1)}"] = (
+                n * nt / best_wall(lambda th=threads: sub.propagate(minutes=t, threads=th), repeat)
+            )
+        rates["python-sgp4 SatrecArray.sgp4"] = (
+            n * nt / best_wall(lambda: array.sgp4(jd, fr), repeat)
+        )
+        # the per-sample loops are slow: a slice of the samples, as a rate
+        few_sets, few_times = min(n, 20), min(nt, 5000)
+
+        def loop():
+            for sat in sats[:few_sets]:
+                for j in range(few_times):
+                    sat.sgp4(jd[j], fr[j])
+
+        rates["python-sgp4 Satrec.sgp4 loop"] = few_sets * few_times / best_wall(loop, 1)
+        if ts is not None:
+            times = ts.tt_jd(jd[:few_times] + 69.184 / 86400.0, fr[:few_times])
+            sky = [EarthSatellite(a, b, ts=ts) for a, b in lines[:few_sets]]
+            rates["skyfield EarthSatellite.at"] = (
+                few_sets * few_times / best_wall(lambda: [s.at(times) for s in sky], 1)
+            )
+        print(f"\n{label}: propagations per second (module, wall clock)")
+        base = rates["python-sgp4 SatrecArray.sgp4"]
+        for name, rate in rates.items():
+            print(f"  {name:34s} {rate / 1e6:8.2f} M/s  {rate / base:6.1f}x")
+        one = rates["SGP4.propagate, 1 thread"]
+        print(f"  two threads over one: {rates['SGP4.propagate, 2 threads'] / one:.2f}x")
+
+    case(
+        "10^4 sets (80 % near-Earth) x 10^3 times",
+        len(lines),
+        np.linspace(0.0, 1440.0, 1000, endpoint=False),
+        3,
+    )
+    case("1 near-Earth set x 10^6 times", 1, np.linspace(-1440.0, 1440.0, 1_000_000), 5)
+
+    init = best_wall(lambda: SGP4(cat), 7)
+    parse_time = best_wall(lambda: parse(text, threads=1), 3)
+    twoline = best_wall(lambda: [Satrec.twoline2rv(a, b) for a, b in lines], 3)
+    print(f"\ninitialisation of {len(lines)} sets")
+    print(
+        f"  SGP4(catalog)                      {init * 1e3:8.2f} ms  ({init / len(lines) * 1e6:.3f} us a set)"
+    )
+    print(f"  catalog parse of the text          {parse_time * 1e3:8.2f} ms")
+    print(f"  python-sgp4 Satrec.twoline2rv      {twoline * 1e3:8.2f} ms")
+    dask_table(model)
+
+
+def dask_table(model):
+    try:
+        import dask.array as da
+        import distributed
+    except ImportError:
+        print("\nDask: not installed")
+        return
+    base = int(model.epoch_ns[0])
+    instants = base + np.arange(1000, dtype=np.int64) * 86_400_000_000
+    times = da.from_array(instants.view("datetime64[ns]"), chunks=250)
+    n = len(model) * len(instants)
+    print("\nDask, 10^4 sets x 10^3 times (chunks of 250 times; of 2500 sets)")
+    for workers in (1, 2):
+        with (
+            distributed.LocalCluster(
+                n_workers=workers, threads_per_worker=1, processes=True
+            ) as cluster,
+            distributed.Client(cluster) as client,
+        ):
+            for label, call in (
+                ("times", lambda: model.propagate(times, threads=1)),
+                (
+                    "sets",
+                    lambda: model.propagate(
+                        instants.view("datetime64[ns]"), threads=1, chunks=2500
+                    ),
+                ),
+            ):
+                client.compute(call(), sync=True)
+                wall = best_wall(lambda c=call: client.compute(c(), sync=True), 2)
+                print(
+                    f"  {workers} worker process{'es' * (workers > 1)}, by {label:5s}  {n / wall / 1e6:8.2f} M/s"
+                )
+
+
 def main():
+    if "--module" in sys.argv[1:]:
+        module_tables(element_sets(10_000))
+        return 0
     try:
         from sgp4.api import WGS72, Satrec, SatrecArray, accelerated
     except ImportError:
@@ -186,6 +327,7 @@ def main():
             f"  python-sgp4 Satrec.sgp4init  {t_theirs * 1e6:8.3f} us  (from Python, one call "
             "per set)"
         )
+    module_tables(rows)
     return 0
 
 

@@ -15,7 +15,17 @@ import pytest
 from orbivex.propagators.analytical.sgp4.catalog import parse
 from orbivex.propagators.analytical.sgp4.sgp4 import SGP4
 
-from .sets import EPOCH, KINDS, compare, elements_of, random_sets, verification_cases
+from .sets import (
+    EPOCH,
+    ESCAPE,
+    FAR,
+    KINDS,
+    RELATIVE,
+    compare,
+    elements_of,
+    random_sets,
+    verification_cases,
+)
 
 SETS = int(os.environ.get("ORBIVEX_SGP4_SETS", "400"))
 MINUTES = np.linspace(-1440.0, 1440.0, 2881)
@@ -71,6 +81,31 @@ def test_verification_set(api, sgp4_package, gravity, mode):
     assert dr <= 1.0 and dv <= 1.0
 
 
+def set_aside_ill_conditioned(got, ref, sats, minutes):
+    """Runaway samples (see sets.compare) whose reference moves by more than the relative bound
+    when the time moves by one unit in the last place: held to that spread instead, then left
+    out (as NaN on both sides) of the comparison. Their count."""
+    r, v, _ = got
+    e, r_ref, v_ref = ref
+    speed = np.linalg.norm(np.nan_to_num(v_ref), axis=-1)
+    distance = np.linalg.norm(np.nan_to_num(r_ref), axis=-1)
+    runaway = ((speed > ESCAPE) | (distance > FAR)) & (e == 0) & np.isfinite(r_ref).all(axis=-1)
+    count = 0
+    for i, j in np.argwhere(runaway):
+        t = minutes[j]
+        near = [sats[i].sgp4_tsince(np.nextafter(t, d)) for d in (-np.inf, np.inf)]
+        spread_r = max(np.abs(np.array(x[1]) - r_ref[i, j]).max() for x in near)
+        spread_v = max(np.abs(np.array(x[2]) - v_ref[i, j]).max() for x in near)
+        if spread_r <= RELATIVE * distance[i, j] and spread_v <= RELATIVE * speed[i, j]:
+            continue
+        assert np.abs(r[i, j] - r_ref[i, j]).max() <= 2 * spread_r, (i, t)
+        assert np.abs(v[i, j] - v_ref[i, j]).max() <= 2 * spread_v, (i, t)
+        for a in (r, v, r_ref, v_ref):
+            a[i, j] = np.nan
+        count += 1
+    return count
+
+
 def generated_text(api, rows, first=0):
     """Two-line text of the element rows (all at EPOCH), as python-sgp4 writes it."""
     from sgp4.exporter import export_tle
@@ -98,7 +133,7 @@ CHUNK = 250
 def test_generated_sets(api, gravity, mode, count, seed):
     rows, kinds = random_sets(count, seed)
     worst = dict.fromkeys(KINDS, (0.0, 0.0))
-    failures = 0
+    failures = ill = 0
     for start in range(0, count, CHUNK):
         part = slice(start, start + CHUNK)
         cat = parse(generated_text(api, rows[part], start), threads=1)
@@ -119,6 +154,7 @@ def test_generated_sets(api, gravity, mode, count, seed):
         e, r_ref, v_ref = api.SatrecArray(refs).sgp4(jd, fr)
         got = km(model.propagate(minutes=minutes))
         failures += int((e != 0).sum())
+        ill += set_aside_ill_conditioned(got, (e, r_ref, v_ref), refs, minutes)
         for kind in KINDS:
             sel = kinds[part] == kind
             if not sel.any():
@@ -128,7 +164,10 @@ def test_generated_sets(api, gravity, mode, count, seed):
             )
             assert not problems, (kind, problems)
             worst[kind] = (max(worst[kind][0], dr), max(worst[kind][1], dv))
-    print(f"\n{count} generated sets, {gravity} {mode}: {failures} failed samples")
+    print(
+        f"\n{count} generated sets, {gravity} {mode}: {failures} failed samples, {ill} "
+        "ill-conditioned runaway ones"
+    )
     for kind, (dr, dv) in worst.items():
         print(f"  {kind:28s} |dr| {dr:9.2e} mm  |dv| {dv:9.2e} um/s")
     assert all(dr <= 1.0 and dv <= 1.0 for dr, dv in worst.values()), worst
