@@ -90,6 +90,26 @@ def test_shapes_grid_pairs_and_scalars():
         model.propagate(minutes=t, grid=False)
 
 
+@pytest.mark.parametrize("by", ["minutes", "times"])
+def test_few_times_share_lanes_across_sets_with_the_same_bits(by):
+    """Grids of a few times run over sets, longer ones over times: the same samples."""
+    model = SGP4(parse(("\n".join([ISS1, ISS2, MOL1, MOL2, GEO1, GEO2]) + "\n") * 5))
+    many = np.linspace(-2000.0, 2000.0, 41)
+    few = many[[3, 17, 40]]
+    if by == "times":
+        base = int(ns(model)[0])
+        many = Time(base + (many * NS_PER_MIN).astype(np.int64))
+        few = Time(base + (few * NS_PER_MIN).astype(np.int64))
+        ref, got = model.propagate(many), model.propagate(few)
+    else:
+        ref, got = model.propagate(minutes=many), model.propagate(minutes=few)
+    for a, b in zip(got, ref, strict=True):
+        assert a.shape[:2] == (15, 3)
+        assert a.tobytes() == np.ascontiguousarray(b[:, [3, 17, 40]]).tobytes()
+    empty = model.propagate(minutes=np.zeros(0))
+    assert empty[0].shape == (15, 0, 3) and empty[2].shape == (15, 0)
+
+
 def test_times_and_minutes_and_datetime64():
     model = SGP4(parse("\n".join([ISS1, ISS2, MOL1, MOL2]) + "\n"))
     base = int(ns(model)[0])

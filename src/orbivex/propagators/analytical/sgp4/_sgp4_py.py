@@ -24,6 +24,8 @@ def _bind(module: ModuleType) -> None:
 GRAVITIES = ("wgs72", "wgs72old", "wgs84")
 MODES = ("i", "a")
 PICKS = ("newest", "nearest")
+# grids of fewer times than this run over sets (a vector holds up to 8 lanes)
+FEW_TIMES = 8
 
 
 def _tle_types() -> tuple[type[Any], type[Any]]:
@@ -282,7 +284,20 @@ class SGP4:
             else:
                 r, v, s = model._propagate(None, t, "paired", nthreads)
             return r, v, s
-        r, v, s = model._propagate(kw["minutes"], kw["times_ns"], None, nthreads)
+        if 0 < len(t) < FEW_TIMES:
+            # too few times to fill the lanes of one set: sets share them, one time at a time
+            parts = [
+                model._propagate(
+                    np.full(len(model), x) if minutes is not None else None,
+                    None if minutes is not None else np.full(len(model), x),
+                    "paired",
+                    nthreads,
+                )
+                for x in t
+            ]
+            r, v, s = (np.stack([p[k] for p in parts], axis=1) for k in range(3))
+        else:
+            r, v, s = model._propagate(kw["minutes"], kw["times_ns"], None, nthreads)
         if scalar:
             r, v, s = r[:, 0], v[:, 0], s[:, 0]
         return r, v, s
