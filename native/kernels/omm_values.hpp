@@ -350,7 +350,6 @@ inline EpochFault parse_epoch(const char* p, std::size_t n, std::int64_t& out) n
     }
     if (year < 1 || hh > 23 || mm > 59 || ss > 59) return EpochFault::range;
     std::int64_t days = 0;
-    if (i == 0) return EpochFault::form;
     if (p[7] == '-') {
         if (a < 1 || a > 12 || b < 1 || b > days_in_month(year, static_cast<int>(a)))
             return EpochFault::range;
