@@ -235,7 +235,7 @@ bool csv_header(const char* data, const std::size_t size, Sink& sink, Arena& are
         const detail::CsvStop s = detail::csv_field(c, f, arena, why);
         if (s == detail::CsvStop::bad) {
             sink.begin(header_line, 1);
-            sink.fault(c.line, c.column(), std::string("header: ") + why);
+            sink.fault(f.line, f.column, std::string("header: ") + why);
             sink.end();
             return false;
         }
@@ -383,6 +383,7 @@ inline bool json_string(Cursor& c, const char*& text, std::size_t& size, Arena& 
         }
         if (c.i + 1 >= c.n) break;
         const char e = c.p[c.i + 1];
+        const std::size_t escape = c.i;  // a bad escape is refused where it starts
         c.i += 2;
         switch (e) {
         case '"': out += '"'; break;
@@ -408,6 +409,7 @@ inline bool json_string(Cursor& c, const char*& text, std::size_t& size, Arena& 
             std::uint32_t v = 0;
             if (!code(v)) {
                 why = "a \\u escape is not four hexadecimal digits";
+                c.i = escape;
                 return false;
             }
             if (v >= 0xD800 && v < 0xDC00 && c.i + 1 < c.n && c.p[c.i] == '\\' &&
@@ -425,7 +427,10 @@ inline bool json_string(Cursor& c, const char*& text, std::size_t& size, Arena& 
             put_utf8(out, v >= 0xD800 && v < 0xE000 ? 0xFFFD : v);
             break;
         }
-        default: why = "unknown escape in a string"; return false;
+        default:
+            why = "unknown escape in a string";
+            c.i = escape;
+            return false;
         }
     }
     if (c.done()) {

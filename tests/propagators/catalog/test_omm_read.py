@@ -586,3 +586,66 @@ def test_two_line_text_beside_the_values():
     got = catalog.parse(json.dumps([dict(moved, TLE_LINE1=l1, TLE_LINE2=l2)]))
     assert_same_columns(got, catalog.parse(json.dumps([moved])))
     assert got.line1[0] != l1
+
+
+def _json_member(member):
+    """The ISS as one JSON object on one line, with `member` in front of its members."""
+    return "[{" + member + json.dumps(ISS)[1:] + "]"
+
+
+SYNTAX_FAULTS = [
+    # form, text, (line, column, reason) of the one refusal
+    (
+        "omm-csv",
+        csv_text([ISS]).replace("ISS (ZARYA)", '"ISS" (ZARYA)'),
+        (2, 6, "text after the closing quote of a field"),
+    ),
+    ("omm-csv", '"OBJECT_NAME\n', (1, 1, "header: a quoted field is not closed")),
+    ("omm-json", _json_member('"A": "\\x", '), (1, 9, "unknown escape in a string")),
+    (
+        "omm-json",
+        _json_member('"A": "\\u12G4", '),
+        (1, 9, "a \\u escape is not four hexadecimal digits"),
+    ),
+    ("omm-json", _json_member("A: 1, "), (1, 3, "expected a member name in quotes")),
+    ("omm-json", _json_member('"EPOCH": [1, 2], '), (1, 12, "EPOCH is not a single value")),
+    ("omm-json", _json_member('"A": , '), (1, 8, "expected a value")),
+    (
+        "omm-json",
+        "[" + json.dumps(ISS)[:-1] + ' "X" 1}]',
+        (1, None, "expected ',' or '}' after a member"),
+    ),
+    ("omm-xml", "<omm><!-- open", (1, None, "a comment is not closed")),
+    ("omm-xml", "<omm><EPOCH><![CDATA[x</EPOCH></omm>", (1, None, "a CDATA section is not closed")),
+    ("omm-xml", "<omm><!DOCTYPE x", (1, None, "a declaration is not closed")),
+    ("omm-xml", "<omm><EPOCH", (1, None, "a tag is not closed")),
+    (
+        "omm-xml",
+        "<omm><EPOCH>1<BSTAR>2</BSTAR></EPOCH></omm>",
+        (1, 14, "an element inside a keyword's element"),
+    ),
+    (
+        "omm-xml",
+        "<omm><EPOCH>&#xD800;</EPOCH></omm>",
+        (1, 13, "a character reference that is no character"),
+    ),
+    ("omm-xml", "<omm><EPOCH>a & b</EPOCH></omm>", (1, 13, "'&' that starts no reference")),
+]
+
+
+@pytest.mark.parametrize(("form", "text", "where"), SYNTAX_FAULTS)
+def test_broken_text_reasons(form, text, where):
+    cat, got = refusals(text, form)
+    assert len(cat) == 0 and len(got) == 1, got
+    line, column, reason = where
+    assert got[0][3] == reason
+    assert got[0][0] == line and (column is None or got[0][1] == column), got
+    assert got[0][2] == "omm_syntax"
+
+
+def test_an_omm_inside_another_ends_the_outer_record():
+    _, got = refusals("<omm><EPOCH>2024<omm></omm>", "omm-xml")
+    assert got == [
+        (1, 17, "omm_syntax", "an <omm> element inside another"),
+        (1, 17, "omm_missing", "no EPOCH"),
+    ]
