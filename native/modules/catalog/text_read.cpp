@@ -84,14 +84,22 @@ int fill_names(PyObject* column, const SetRef* order, const std::size_t n,
                const std::vector<unsigned char>& same) {
     auto** out = data_of<PyObject*>(column);
     NameTable table;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i > 0 && same[i]) {
-            out[i] = Py_NewRef(out[i - 1]);
-        } else if (order[i].name_size == no_name) {
-            out[i] = Py_NewRef(Py_None);
-        } else if (!(out[i] = table.get(order[i]))) {
-            return -1;
-        }
+    // Run by run: the name of the next run is fetched while this one is filled.
+    const auto run_end = [&](std::size_t a) {
+        std::size_t b = a + 1;
+        while (b < n && same[b]) ++b;
+        return b;
+    };
+    for (std::size_t a = 0, b = n ? run_end(0) : 0; a < n;) {
+        const std::size_t next_end = b < n ? run_end(b) : n;
+        if (b < n && order[b].name_size != no_name) __builtin_prefetch(order[b].name);
+        PyObject* obj = order[a].name_size == no_name ? Py_NewRef(Py_None) : table.get(order[a]);
+        if (!obj) return -1;
+        out[a] = obj;
+        for (std::size_t i = a + 1; i < b; ++i) out[i] = obj;
+        for (std::size_t i = a + 1; i < b; ++i) Py_INCREF(obj);
+        a = b;
+        b = next_end;
     }
     return 0;
 }
