@@ -187,7 +187,8 @@ def module_tables(rows):
     twoline = best_wall(lambda: [Satrec.twoline2rv(a, b) for a, b in lines], 3)
     print(f"\ninitialisation of {len(lines)} sets")
     print(
-        f"  SGP4(catalog)                      {init * 1e3:8.2f} ms  ({init / len(lines) * 1e6:.3f} us a set)"
+        f"  SGP4(catalog)                      {init * 1e3:8.2f} ms  "
+        f"({init / len(lines) * 1e6:.3f} us a set)"
     )
     print(f"  catalog parse of the text          {parse_time * 1e3:8.2f} ms")
     print(f"  python-sgp4 Satrec.twoline2rv      {twoline * 1e3:8.2f} ms")
@@ -209,7 +210,7 @@ def dask_table(model):
     for workers in (1, 2):
         with (
             distributed.LocalCluster(
-                n_workers=workers, threads_per_worker=1, processes=True
+                n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None
             ) as cluster,
             distributed.Client(cluster) as client,
         ):
@@ -225,7 +226,8 @@ def dask_table(model):
                 client.compute(call(), sync=True)
                 wall = best_wall(lambda c=call: client.compute(c(), sync=True), 2)
                 print(
-                    f"  {workers} worker process{'es' * (workers > 1)}, by {label:5s}  {n / wall / 1e6:8.2f} M/s"
+                    f"  {workers} worker process{'es' * (workers > 1)}, by {label:5s}  "
+                    f"{n / wall / 1e6:8.2f} M/s"
                 )
 
 

@@ -172,7 +172,6 @@ PyObject* indexed(ModelObject* m, const std::vector<std::int64_t>& sets,
                          double* t = buf.get();
                          double* r = t + len;
                          double* v = r + 3 * len;
-                         std::vector<std::uint8_t> st_unused;
                          auto status =
                              std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[len]);
                          if (!status) return false;
@@ -362,8 +361,8 @@ int threads_of(PyObject* obj) noexcept {
     return v > 1024 ? 1024 : static_cast<int>(v);
 }
 
-const char* const propagate_names[] = {"self", "minutes", "times_ns", "sets", "threads"};
-const py::Params propagate_params{propagate_names, 5, 5, true};
+const char* const propagate_names[] = {"minutes", "times_ns", "sets", "threads"};
+const py::Params propagate_params{propagate_names, 4, 4};
 
 /// _propagate(minutes, times_ns, sets, threads): exactly one of minutes (float64, minutes from
 /// each set's epoch) and times_ns (int64 ns since 1970) is not None. sets None: every set at
@@ -371,11 +370,8 @@ const py::Params propagate_params{propagate_names, 5, 5, true};
 /// i of set sets[i] at time i, (len(sets), 3).
 PyObject* Model_propagate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) noexcept {
-    PyObject* argv[5];
-    PyObject* all[6];
-    all[0] = self;
-    for (Py_ssize_t i = 0; i < nargs; ++i) all[i + 1] = args[i];
-    if (py::bind_vectorcall("_propagate", propagate_params, all, nargs + 1, kwnames, argv) < 0)
+    PyObject* argv[5] = {};
+    if (py::bind_vectorcall("_propagate", propagate_params, args, nargs, kwnames, argv + 1) < 0)
         return nullptr;
     ModelObject* m = as_model(self);
     const bool by_minutes = argv[1] != Py_None;

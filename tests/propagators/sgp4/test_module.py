@@ -301,6 +301,8 @@ def test_native_model_checks_its_arguments():
         m._propagate(np.zeros(2), None, np.array([0]), 1)
     with pytest.raises(TypeError, match="give one of minutes and times_ns"):
         m._propagate(None, None, None, 1)
+    with pytest.raises(TypeError, match="takes exactly 4 positional arguments"):
+        m._propagate(*[None] * 12)
     with pytest.raises(ValueError, match=r"shape \(n, 9\)"):
         _Model(el[:, :8], ep, "wgs72", "i")
     with pytest.raises(TypeError, match="1-D bytes array"):
@@ -391,7 +393,9 @@ def test_dask_arrays_by_times_and_by_sets():
     eph, sets = SGP4(cat, ephemeris=True), SGP4(cat)
     local = [eph.propagate(Time(instants)), sets.propagate(Time(instants))]
     with (
-        distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True) as cluster,
+        distributed.LocalCluster(
+            n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+        ) as cluster,
         distributed.Client(cluster) as client,
     ):
         lazy = [
