@@ -235,8 +235,15 @@ std::size_t piece_target(std::size_t size, int threads) {
 }
 
 PyObject* refusal_error(catalog_state* st, PyObject* source, const omm::Refusal& r) {
-    return format_error(st, source, r.line, r.column,
-                        r.reason.empty() ? "record cannot be read" : r.reason.c_str(), r.code);
+    // The reason quotes the record's text, which need not be UTF-8.
+    const std::string& text = r.reason.empty() ? std::string("record cannot be read") : r.reason;
+    Ref reason = Ref::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
+                                                 "backslashreplace"));
+    if (!reason) return nullptr;
+    Ref type = Ref::steal(PyObject_GetAttr(st->helper, st->s_TLEFormatError));
+    if (!type) return nullptr;
+    return PyObject_CallFunction(type.get(), "OLiOs", source, static_cast<long long>(r.line),
+                                 r.column, reason.get(), r.code);
 }
 
 }  // namespace

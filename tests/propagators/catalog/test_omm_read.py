@@ -649,3 +649,67 @@ def test_an_omm_inside_another_ends_the_outer_record():
         (1, 17, "omm_syntax", "an <omm> element inside another"),
         (1, 17, "omm_missing", "no EPOCH"),
     ]
+
+
+_PIECES = [
+    b"{",
+    b"}",
+    b"[",
+    b"]",
+    b",",
+    b":",
+    b'"',
+    b"\\",
+    b"\\u00",
+    b"<",
+    b">",
+    b"/",
+    b"<omm>",
+    b"</omm>",
+    b"<!--",
+    b"-->",
+    b"<![CDATA[",
+    b"]]>",
+    b"&amp;",
+    b"&",
+    b"=",
+    b"\n",
+    b"\r\n",
+    b"CCSDS_OMM_VERS = 2.0\n",
+    b"EPOCH",
+    b"NORAD_CAT_ID",
+    b"25544",
+    b"1e5",
+    b"-",
+    b".",
+    b"2024-01-01T00:00:00",
+    b"\xff",
+    b"COMMENT",
+    b"\x00",
+]
+
+
+@settings(max_examples=300, deadline=None)
+@given(
+    st.sampled_from(list(FORMS)),
+    st.lists(st.sampled_from(_PIECES) | st.binary(max_size=4), max_size=40),
+    st.integers(0, 200),
+)
+def test_any_text_is_read_or_refused(form, pieces, cut):
+    # Broken and cut documents: records or refusals, never a crash or another error.
+    good = FORMS[form]([ISS, HUBBLE]).encode()
+    for text in (
+        b"".join(pieces),
+        good[:cut] + b"".join(pieces),
+        good.replace(b"5", b"".join(pieces)),
+    ):
+        cat = catalog.parse(text, format=form, errors="skip")
+        assert all(isinstance(e, catalog.TLEFormatError) for e in cat.rejected)
+        assert all(e.line >= 1 and e.column >= 1 for e in cat.rejected)
+
+
+def test_a_reason_quotes_text_that_is_not_utf8():
+    text = csv_text([dict(ISS, MEAN_MOTION="15.4\udc80")]).encode("utf-8", "surrogateescape")
+    with pytest.raises(catalog.TLEFormatError) as raised:
+        catalog.parse(text, format="omm-csv")
+    assert raised.value.reason == "MEAN_MOTION is not a decimal number: '15.4\\x80'"
