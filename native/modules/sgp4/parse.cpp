@@ -106,19 +106,40 @@ int elements_of(const char* l1, const char* l2, double* e, std::int64_t& ns) noe
     return 0;
 }
 
-/// `obj` as a 1-D C-contiguous bytes array ('S') of at least 69 bytes an item.
+/// `obj` as a 1-D C-contiguous array of bytes ('S') or str ('U') of at least 69 characters an
+/// item: the str columns of a catalogue are read as they are, without an encoded copy.
 Ref lines_array(PyObject* obj, const char* which) noexcept {
-    if (!PyArray_Check(obj) || PyArray_TYPE(reinterpret_cast<PyArrayObject*>(obj)) != NPY_STRING ||
-        PyArray_NDIM(reinterpret_cast<PyArrayObject*>(obj)) != 1) {
-        PyErr_Format(PyExc_TypeError, "_parse(): %s must be a 1-D bytes array", which);
+    auto* a = reinterpret_cast<PyArrayObject*>(obj);
+    if (!PyArray_Check(obj) || (PyArray_TYPE(a) != NPY_STRING && PyArray_TYPE(a) != NPY_UNICODE) ||
+        PyArray_NDIM(a) != 1) {
+        PyErr_Format(PyExc_TypeError, "_parse(): %s must be a 1-D bytes or str array", which);
         return {};
     }
-    Ref a = Ref::steal(PyArray_FROMANY(obj, NPY_STRING, 1, 1, NPY_ARRAY_IN_ARRAY));
-    if (a && PyArray_ITEMSIZE(reinterpret_cast<PyArrayObject*>(a.get())) < 69) {
+    Ref c = Ref::steal(PyArray_FROMANY(obj, PyArray_TYPE(a), 1, 1, NPY_ARRAY_IN_ARRAY));
+    if (!c) return {};
+    auto* ca = reinterpret_cast<PyArrayObject*>(c.get());
+    const npy_intp chars = PyArray_ITEMSIZE(ca) / (PyArray_TYPE(ca) == NPY_UNICODE ? 4 : 1);
+    if (chars < 69) {
         PyErr_Format(PyExc_ValueError, "_parse(): %s holds fewer than 69 characters a line", which);
         return {};
     }
-    return a;
+    return c;
+}
+
+/// The first 69 characters of item i as bytes; a character beyond ASCII becomes '?', which no
+/// field accepts.
+void line_at(PyArrayObject* a, npy_intp i, char (&out)[70]) noexcept {
+    const char* base = static_cast<const char*>(PyArray_DATA(a)) + i * PyArray_ITEMSIZE(a);
+    if (PyArray_TYPE(a) == NPY_STRING) {
+        std::memcpy(out, base, 69);
+    } else {
+        for (int c = 0; c < 69; ++c) {
+            std::uint32_t u;
+            std::memcpy(&u, base + 4 * c, 4);
+            out[c] = u < 128 ? static_cast<char>(u) : '?';
+        }
+    }
+    out[69] = '\0';
 }
 
 }  // namespace
@@ -145,11 +166,11 @@ PyObject* parse_lines(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexce
     if (!el || !ep) return nullptr;
     auto* e = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(el.get())));
     auto* ns = static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(ep.get())));
-    const npy_intp w1 = PyArray_ITEMSIZE(p1), w2 = PyArray_ITEMSIZE(p2);
-    const char* t1 = static_cast<const char*>(PyArray_DATA(p1));
-    const char* t2 = static_cast<const char*>(PyArray_DATA(p2));
+    char l1[70], l2[70];
     for (npy_intp i = 0; i < n; ++i) {
-        const int bad = elements_of(t1 + i * w1, t2 + i * w2, e + 9 * i, ns[i]);
+        line_at(p1, i, l1);
+        line_at(p2, i, l2);
+        const int bad = elements_of(l1, l2, e + 9 * i, ns[i]);
         if (bad) {
             PyErr_Format(PyExc_ValueError, "element set %zd: line %d, column %d is not a number",
                          static_cast<Py_ssize_t>(i), bad > 0 ? 1 : 2, bad > 0 ? bad : -bad);

@@ -269,6 +269,8 @@ def test_gravity_and_mode_change_results():
         (lambda: SGP4((ISS1, ISS2), gravity="wgs99"), ValueError, "gravity must be"),
         (lambda: SGP4((ISS1, ISS2), mode="b"), ValueError, "mode must be 'i' or 'a', not 'b'"),
         (lambda: SGP4((ISS1, "2 25544  xx.6416")), ValueError, "element set 0: line 2, column 9"),
+        (lambda: SGP4((ISS1, ISS2[:50])), ValueError, "element set 0: line 2, column 53"),
+        (lambda: SGP4(("\u00e9" + ISS1, ISS2)), ValueError, "element set 0: line 1, column 19"),
         (lambda: SGP4((ISS1, ISS2)).propagate(), TypeError, "one of times and minutes"),
         (
             lambda: SGP4((ISS1, ISS2)).propagate(Time(0), minutes=1.0),
@@ -305,8 +307,13 @@ def test_native_model_checks_its_arguments():
         m._propagate(*[None] * 12)
     with pytest.raises(ValueError, match=r"shape \(n, 9\)"):
         _Model(el[:, :8], ep, "wgs72", "i")
-    with pytest.raises(TypeError, match="1-D bytes array"):
+    with pytest.raises(TypeError, match="1-D bytes or str array"):
         _parse([ISS1], np.array([ISS2], "S69"))
+    # str and bytes lines read alike; a character beyond ASCII is no digit
+    same = _parse(np.array([ISS1]), np.array([ISS2]))
+    assert bits(same[0]) == bits(el) and (same[1] == ep).all()
+    with pytest.raises(ValueError, match="element set 0: line 2, column 53"):
+        _parse(np.array([ISS1]), np.array([ISS2[:55] + "\u0663" + ISS2[56:]]))
     with pytest.raises(ValueError, match="fewer than 69"):
         _parse(np.array([ISS1[:60]], "S60"), np.array([ISS2], "S69"))
     # the records are the columns' at construction, not after a later write into them

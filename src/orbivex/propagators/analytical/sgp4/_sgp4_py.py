@@ -40,12 +40,17 @@ def _catalog_type() -> type[Any]:
     return Catalog
 
 
+def _text(lines: list[str]) -> _Array:
+    """Lines as a str array, short ones padded with blanks to the 69 columns."""
+    return np.array([line.ljust(69) for line in lines])
+
+
 def _lines_of(source: object) -> tuple[_Array, _Array, _Array | None, _Array | None]:
     """(line1, line2) as bytes arrays, the group starts of an ELSET or Catalog's satellites
     (None for sets that are not histories), and the satellite numbers of the groups."""
     TLE, ELSET = _tle_types()
     if isinstance(source, TLE):
-        return np.array([source.line1], "S69"), np.array([source.line2], "S69"), None, None
+        return _text([source.line1]), _text([source.line2]), None, None
     if isinstance(source, ELSET):
         # the element list of an ELSET (in epoch order) is reachable only as its referent
         tles = next(
@@ -55,8 +60,8 @@ def _lines_of(source: object) -> tuple[_Array, _Array, _Array | None, _Array | N
         if tles is None or not all(isinstance(t, TLE) for t in tles):
             raise TypeError("SGP4() could not read the element sets of this ELSET")
         tles = sorted(tles, key=lambda t: t.epoch.int64)
-        l1 = np.array([t.line1 for t in tles], "S69")
-        l2 = np.array([t.line2 for t in tles], "S69")
+        l1 = _text([t.line1 for t in tles])
+        l2 = _text([t.line2 for t in tles])
         return l1, l2, np.array([0], np.int64), None
     if isinstance(source, _catalog_type()):
         if len(source) and (source.line1 == "").any():
@@ -64,18 +69,13 @@ def _lines_of(source: object) -> tuple[_Array, _Array, _Array | None, _Array | N
         satno = source.satno
         sats = source.satellites
         starts = np.searchsorted(satno, sats, side="left").astype(np.int64)
-        return source.line1.astype("S69"), source.line2.astype("S69"), starts, sats
+        return source.line1, source.line2, starts, sats
     if (
         isinstance(source, (tuple, list))
         and len(source) == 2
         and all(isinstance(line, str) for line in source)
     ):
-        return (
-            np.array([source[0].strip()], "S69"),
-            np.array([source[1].strip()], "S69"),
-            None,
-            None,
-        )
+        return _text([source[0].strip()]), _text([source[1].strip()]), None, None
     raise TypeError(
         "SGP4() takes a TLE, an ELSET, a Catalog or two lines (line1, line2), "
         f"not {type(source).__name__!r}"
