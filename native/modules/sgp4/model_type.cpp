@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "kernels/sgp4_batch.hpp"
@@ -293,6 +294,12 @@ bool mode_of(PyObject* m, k::Mode& out) noexcept {
     return false;
 }
 
+/// Threads for initialising `n` sets: every core, once there is enough work to share.
+int init_threads(std::size_t n) noexcept {
+    const unsigned hw = std::thread::hardware_concurrency();
+    return n < 2048 || hw < 2 ? 1 : static_cast<int>(std::min(hw, 64u));
+}
+
 const char* const new_names[] = {"elements", "epoch_ns", "gravity", "mode"};
 const py::Params new_params{new_names, 4, 4};
 
@@ -330,18 +337,30 @@ PyObject* Model_new(PyTypeObject* type, PyObject* args, PyObject* kwds) noexcept
     const auto* e = static_cast<const double*>(PyArray_DATA(as_array(elements)));
     m->epoch_ns = static_cast<std::int64_t*>(PyArray_DATA(as_array(epochs)));
     auto* st = static_cast<std::uint8_t*>(PyArray_DATA(as_array(status)));
-    for (npy_intp i = 0; i < n; ++i) {
-        const double* x = e + 9 * i;
-        const k::Elements elements_i{x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], x[8]};
-        // whole days since the model's day 0, then the exact fraction of the day
-        const std::int64_t ns = m->epoch_ns[i];
-        std::int64_t days = ns / ns_per_day, rest = ns % ns_per_day;
-        if (rest < 0) rest += ns_per_day, --days;
-        const double epoch = static_cast<double>(days + days_1950_to_1970) +
-                             static_cast<double>(rest) / static_cast<double>(ns_per_day);
-        st[i] = static_cast<std::uint8_t>(
-            k::init_days(m->records[i], epoch, elements_i, gravity, mode));
-    }
+    // the arrays are this object's own copies: read without the interpreter lock
+    k::Record* records = m->records;
+    const std::int64_t* epoch_ns = m->epoch_ns;
+    const auto count = static_cast<std::size_t>(n);
+    constexpr std::size_t sets_per_item = 512;
+    const int rc = run_items(
+        (count + sets_per_item - 1) / sets_per_item, init_threads(count),
+        [&](std::size_t item) noexcept {
+            const std::size_t end = std::min(count, (item + 1) * sets_per_item);
+            for (std::size_t i = item * sets_per_item; i < end; ++i) {
+                const double* x = e + 9 * i;
+                const k::Elements el_i{x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], x[8]};
+                // whole days since the model's day 0, then the exact fraction of the day
+                const std::int64_t ns = epoch_ns[i];
+                std::int64_t days = ns / ns_per_day, rest = ns % ns_per_day;
+                if (rest < 0) rest += ns_per_day, --days;
+                const double epoch = static_cast<double>(days + days_1950_to_1970) +
+                                     static_cast<double>(rest) / static_cast<double>(ns_per_day);
+                st[i] =
+                    static_cast<std::uint8_t>(k::init_days(records[i], epoch, el_i, gravity, mode));
+            }
+            return true;
+        });
+    if (rc < 0) return nullptr;
     PyArray_CLEARFLAGS(as_array(status), NPY_ARRAY_WRITEABLE);
     PyArray_CLEARFLAGS(as_array(elements), NPY_ARRAY_WRITEABLE);
     PyArray_CLEARFLAGS(as_array(epochs), NPY_ARRAY_WRITEABLE);

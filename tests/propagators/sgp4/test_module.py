@@ -237,6 +237,20 @@ def test_threads_give_the_same_bits(kind):
         assert a.tobytes() == b.tobytes()
 
 
+def test_large_initialisation_on_threads_matches_small():
+    """Thousands of sets are initialised on every core: each record is the one a small model
+    (initialised on the calling thread alone) makes of the same set."""
+    text = "\n".join([ISS1, ISS2, MOL1, MOL2, GEO1, GEO2]) + "\n"
+    big, small = SGP4(parse(text * 1000)), SGP4(parse(text))
+    t = np.array([0.0, 1000.0, -3000.0, 10000.0])
+    rb, vb, sb = big.propagate(minutes=t)
+    rs, vs, ss = small.propagate(minutes=t)
+    order = np.searchsorted(np.unique(big._model.elements[:, 7]), big._model.elements[:, 7])
+    ref = np.argsort(small._model.elements[:, 7])
+    assert rb.tobytes() == rs[ref[order]].tobytes() and vb.tobytes() == vs[ref[order]].tobytes()
+    assert (sb == ss[ref[order]]).all()
+
+
 def test_pickles_as_its_element_columns():
     for model in (SGP4(TLE(ISS1, ISS2), gravity="wgs84", mode="a"), SGP4(ELSET(*iss_history()))):
         state = model.__reduce__()
