@@ -222,7 +222,8 @@ public:
         }
     }
 
-    /// Runs the sort; false when it ran out of memory. `run(work, threads)` runs one pass.
+    /// Runs the sort: 0, or -1 with the error a signal handler raised; may throw
+    /// std::bad_alloc. `run(work)` runs one pass over the parts on the reading threads.
     template <class Run>
     int sort(Run&& run) {
         if (n_ == 0) return 0;
@@ -255,7 +256,8 @@ public:
             return run(*this);
         }
         if (span >= limit || n_ > UINT32_MAX) {
-            // Rare: numbers too far apart to count.
+            // Not for two-line text, whose numbers lie below 340000; kept for more sets than
+            // 32-bit counts hold.
             without_lock([&] {
                 std::vector<SetRef> v;
                 sort_into(
