@@ -2,10 +2,14 @@
 #pragma once
 #include <Python.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <thread>
 #include <tuple>
 
 #include "kernels/sgp4_init.hpp"
+#include "modules/catalog/threads.hpp"
 #include "support/module.hpp"
 #include "support/numpy.hpp"
 #include "support/ref.hpp"
@@ -47,5 +51,33 @@ PyObject* parse_lines(PyObject* module, PyObject* const* args, Py_ssize_t nargs)
 inline constexpr std::int64_t ns_per_minute = 60'000'000'000;
 inline constexpr std::int64_t ns_per_day = 86'400'000'000'000;
 inline constexpr std::int64_t days_1950_to_1970 = 7306;
+
+/// Runs body(item) for items [0, n) on `threads` threads; MemoryError when a body reported
+/// that its scratch could not be had.
+template <class Body>
+inline int run_items(std::size_t n, int threads, Body body) noexcept {
+    std::atomic<bool> no_memory{false};
+    auto each = [&](std::size_t b, std::size_t e) {
+        for (std::size_t i = b; i < e; ++i)
+            if (!body(i)) no_memory.store(true, std::memory_order_relaxed);
+    };
+    catalog::Blocks<decltype(each)> work(n, 1, each);
+    if (n == 0) return 0;
+    if (catalog::run_threads(
+            work, std::clamp<int>(threads, 1, static_cast<int>(std::min<std::size_t>(n, 1024)))) <
+        0)
+        return -1;
+    if (no_memory.load()) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    return 0;
+}
+
+/// Threads for initialising `n` sets: every core, once there is enough work to share.
+inline int init_threads(std::size_t n) noexcept {
+    const unsigned hw = std::thread::hardware_concurrency();
+    return n < 2048 || hw < 2 ? 1 : static_cast<int>(std::min(hw, 64u));
+}
 
 }  // namespace orbivex::sgp4

@@ -10,7 +10,6 @@
 
 #include "kernels/sgp4_batch.hpp"
 #include "model.hpp"
-#include "modules/catalog/threads.hpp"
 #include "support/args.hpp"
 
 namespace orbivex::sgp4 {
@@ -66,28 +65,6 @@ struct Outputs {
     }
     PyObject* result() noexcept { return PyTuple_Pack(3, r.get(), v.get(), status.get()); }
 };
-
-/// Runs body(item) for items [0, n) on `threads` threads; MemoryError when a body reported
-/// that its scratch could not be had.
-template <class Body>
-int run_items(std::size_t n, int threads, Body body) noexcept {
-    std::atomic<bool> no_memory{false};
-    auto each = [&](std::size_t b, std::size_t e) {
-        for (std::size_t i = b; i < e; ++i)
-            if (!body(i)) no_memory.store(true, std::memory_order_relaxed);
-    };
-    catalog::Blocks<decltype(each)> work(n, 1, each);
-    if (n == 0) return 0;
-    if (catalog::run_threads(
-            work, std::clamp<int>(threads, 1, static_cast<int>(std::min<std::size_t>(n, 1024)))) <
-        0)
-        return -1;
-    if (no_memory.load()) {
-        PyErr_NoMemory();
-        return -1;
-    }
-    return 0;
-}
 
 /// Every set at every time: minutes (T,) from each set's epoch, or instants (T,) in ns.
 PyObject* grid(ModelObject* m, const double* minutes, const std::int64_t* times, std::size_t nt,
@@ -292,12 +269,6 @@ bool mode_of(PyObject* m, k::Mode& out) noexcept {
     }
     PyErr_Format(PyExc_ValueError, "mode must be 'i' or 'a', not %R", m);
     return false;
-}
-
-/// Threads for initialising `n` sets: every core, once there is enough work to share.
-int init_threads(std::size_t n) noexcept {
-    const unsigned hw = std::thread::hardware_concurrency();
-    return n < 2048 || hw < 2 ? 1 : static_cast<int>(std::min(hw, 64u));
 }
 
 const char* const new_names[] = {"elements", "epoch_ns", "gravity", "mode"};

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "model.hpp"
 
@@ -166,14 +168,29 @@ PyObject* parse_lines(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexce
     if (!el || !ep) return nullptr;
     auto* e = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(el.get())));
     auto* ns = static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(ep.get())));
-    char l1[70], l2[70];
+    // every set on the threads, then the first refused one in text order
+    std::unique_ptr<int[]> bad(new (std::nothrow) int[static_cast<std::size_t>(n > 0 ? n : 1)]);
+    if (!bad) return PyErr_NoMemory();
+    const auto count = static_cast<std::size_t>(n);
+    constexpr std::size_t sets_per_item = 512;
+    int* badp = bad.get();
+    if (run_items((count + sets_per_item - 1) / sets_per_item, init_threads(count),
+                  [&](std::size_t item) noexcept {
+                      char l1[70], l2[70];
+                      const std::size_t end = std::min(count, (item + 1) * sets_per_item);
+                      for (std::size_t i = item * sets_per_item; i < end; ++i) {
+                          const auto ii = static_cast<npy_intp>(i);
+                          line_at(p1, ii, l1);
+                          line_at(p2, ii, l2);
+                          badp[i] = elements_of(l1, l2, e + 9 * i, ns[i]);
+                      }
+                      return true;
+                  }) < 0)
+        return nullptr;
     for (npy_intp i = 0; i < n; ++i) {
-        line_at(p1, i, l1);
-        line_at(p2, i, l2);
-        const int bad = elements_of(l1, l2, e + 9 * i, ns[i]);
-        if (bad) {
+        if (const int b = badp[i]) {
             PyErr_Format(PyExc_ValueError, "element set %zd: line %d, column %d is not a number",
-                         static_cast<Py_ssize_t>(i), bad > 0 ? 1 : 2, bad > 0 ? bad : -bad);
+                         static_cast<Py_ssize_t>(i), b > 0 ? 1 : 2, b > 0 ? b : -b);
             return nullptr;
         }
     }

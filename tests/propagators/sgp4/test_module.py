@@ -330,6 +330,12 @@ def test_native_model_checks_its_arguments():
         _parse(np.array([ISS1]), np.array([ISS2[:55] + "\u0663" + ISS2[56:]]))
     with pytest.raises(ValueError, match="fewer than 69"):
         _parse(np.array([ISS1[:60]], "S60"), np.array([ISS2], "S69"))
+    # read on threads: the first refused set in text order is the one reported
+    l1, l2 = np.array([ISS1] * 3000), np.array([ISS2] * 3000)
+    l2[2900] = ISS2[:8] + "xx" + ISS2[10:]
+    l1[2500] = ISS1[:33] + "x" + ISS1[34:]
+    with pytest.raises(ValueError, match="^element set 2500: line 1, column 34 is not a number$"):
+        _parse(l1, l2)
     # the records are the columns' at construction, not after a later write into them
     el2 = el.copy()
     m2 = _Model(el2, ep, "wgs72", "i")
