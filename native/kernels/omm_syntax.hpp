@@ -882,9 +882,9 @@ void read_xml(const char* data, const std::size_t size, Sink& sink, Arena& arena
 /// the end of the text before. COMMENT lines, blank lines and *_START / *_STOP lines are passed
 /// over; a value may end with its unit in brackets ("[deg]"), which is dropped from numbers.
 template <class Sink>
-void read_kvn(const char* data, const std::size_t size, Sink& sink, Arena&) {
-    detail::Cursor c{data, size};
-    c.skip_bom();
+void kvn_records(const char* data, const Piece& piece, Sink& sink) {
+    detail::Cursor c{data, piece.end, piece.begin, piece.first_line, piece.line_start};
+    if (piece.begin == 0) c.skip_bom();
     bool open = false;
     while (!c.done() && !sink.stopped()) {
         const std::size_t start = c.i;
@@ -942,6 +942,35 @@ void read_kvn(const char* data, const std::size_t size, Sink& sink, Arena&) {
         next_line();
     }
     if (open) sink.end();
+}
+
+/// KVN cut into pieces of about `target` bytes, each at a line that starts a record
+/// (CCSDS_OMM_VERS in its first column): KVN has no text over several lines, so every such
+/// cut is a record's start.
+inline std::vector<Piece> kvn_pieces(const char* data, const std::size_t size,
+                                     const std::size_t target) {
+    std::vector<Piece> out;
+    Piece cur{0, size, 1, 0};
+    static constexpr char mark[] = "\nCCSDS_OMM_VERS";
+    while (cur.end - cur.begin > 2 * target) {
+        const std::size_t at = cur.begin + target;
+        const char* hit =
+            static_cast<const char*>(memmem(data + at, cur.end - at, mark, sizeof mark - 1));
+        if (!hit) break;
+        const std::size_t split = static_cast<std::size_t>(hit - data) + 1;
+        const auto lines = detail::count_of(data + cur.begin, data + split, '\n');
+        out.push_back(cur);
+        out.back().end = split;
+        cur = {split, cur.end, cur.first_line + lines, split};
+    }
+    out.push_back(cur);
+    return out;
+}
+
+/// The whole KVN text, on one thread.
+template <class Sink>
+void read_kvn(const char* data, const std::size_t size, Sink& sink, Arena&) {
+    kvn_records(data, Piece{0, size, 1, 0}, sink);
 }
 
 }  // namespace orbivex::kern::omm

@@ -207,6 +207,8 @@ public:
             r.sink.rows.reserve((r.piece.end - r.piece.begin) / 128 + 16);
             if (form_ == OmmForm::csv) {
                 omm::csv_rows(data_, r.piece, keys_, r.sink, r.arena);
+            } else if (form_ == OmmForm::kvn) {
+                omm::kvn_records(data_, r.piece, r.sink);
             } else {
                 r.between = omm::json_elements(data_, r.piece, r.sink, r.arena);
             }
@@ -274,6 +276,8 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
             more = omm::csv_header(data, size, head, head_arena, keys, rest);
         } else if (form == OmmForm::json) {
             more = omm::json_array(data, size, head, head_arena, rest);
+        } else if (form == OmmForm::kvn) {
+            more = true;
         } else {
             const int rc = parse_answering_signals(form, data, size, head, head_arena, cancel);
             if (rc < 0) return nullptr;
@@ -281,8 +285,11 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
         }
         if (more) {
             const std::size_t target = piece_target(size, threads);
-            for (const omm::Piece& p : form == OmmForm::csv ? omm::csv_pieces(data, rest, target)
-                                                            : omm::json_pieces(data, rest, target))
+            const std::vector<omm::Piece> cuts =
+                form == OmmForm::csv    ? omm::csv_pieces(data, rest, target)
+                : form == OmmForm::json ? omm::json_pieces(data, rest, target)
+                                        : omm::kvn_pieces(data, size, target);
+            for (const omm::Piece& p : cuts)
                 pieces.push_back(std::make_unique<PieceRead>(p, units, skip, cancel));
         }
     } catch (const std::bad_alloc&) {

@@ -264,11 +264,18 @@ def test_any_epoch_to_the_nanosecond(ns, digits):
 def test_threads_and_pieces_give_the_same_catalogue(generator):
     text, _ = generator.make_catalog(40000, seed=5, form="3le", alpha5_share=0.2)
     base = catalog.parse(text)
-    for form in ("omm-csv", "omm-json"):
+    for form in ("omm-csv", "omm-json", "omm-kvn"):
         out = io.BytesIO()
         base.write(out, form)
         data = out.getvalue()
         one = catalog.parse(data, threads=1)
+        assert_same_columns(one, base, skip=("source_line",))
+        # Each row's line is where its record starts in the text, whichever piece it was in.
+        first = {"omm-csv": "", "omm-json": "{", "omm-kvn": "CCSDS_OMM_VERS"}[form]
+        lines = data.decode().splitlines()
+        header = 1 if form == "omm-csv" else 0
+        starts = [k + 1 for k, line in enumerate(lines) if k >= header and line.startswith(first)]
+        assert list(one.source_line) == starts
         for threads in (2, 3, 8):
             assert_same_columns(one, catalog.parse(data, threads=threads))
         # On one line, and with "},{" inside names: the pieces are checked and the cut undone.
