@@ -227,7 +227,8 @@ public:
     template <class Run>
     int sort(Run&& run) {
         if (n_ == 0) return 0;
-        out_.reset(new SetRef[n_]);
+        memory_ = RowMemory(n_ * sizeof(SetRef));
+        out_ = memory_.as<SetRef>();
         phase_ = Phase::keys;
         if (run(*this) < 0) return -1;
         bool sorted = true, first = true;
@@ -268,7 +269,7 @@ public:
                     },
                     [](const SetRef& r) { return r.satno; },
                     [](const SetRef& r) { return r.epoch_ns; });
-                std::copy(v.begin(), v.end(), out_.get());
+                std::copy(v.begin(), v.end(), out_);
             });
             return 0;
         }
@@ -295,7 +296,7 @@ public:
             return a.epoch_ns < b.epoch_ns;
         };
         without_lock([&] {
-            SetRef* o = out_.get();
+            SetRef* o = out_;
             for (std::size_t a = 0; a < n_;) {
                 std::size_t b = a + 1;
                 bool run_sorted = true;
@@ -323,7 +324,7 @@ public:
     /// Before each pass.
     void rewind() noexcept { next_.store(0, std::memory_order_relaxed); }
 
-    SetRef* rows() const noexcept { return out_.get(); }
+    SetRef* rows() const noexcept { return out_; }
 
 private:
     enum class Phase { keys, copy, count, scatter };
@@ -362,7 +363,7 @@ private:
             break;
         }
         case Phase::copy: {
-            SetRef* o = out_.get() + a.begin;
+            SetRef* o = out_ + a.begin;
             each(a, [&](const SetRef& r) { *o++ = r; });
             break;
         }
@@ -374,7 +375,7 @@ private:
         }
         case Phase::scatter: {
             std::uint32_t* start = a.start.data();
-            SetRef* o = out_.get();
+            SetRef* o = out_;
             const std::int64_t lo = lo_;
             each(a, [&](const SetRef& r) { o[start[key(r.satno, lo)]++] = r; });
             break;
@@ -389,7 +390,8 @@ private:
     std::vector<Chunk>& chunks_;
     std::size_t n_;
     std::vector<Part> parts_;
-    std::unique_ptr<SetRef[]> out_;
+    RowMemory memory_;
+    SetRef* out_ = nullptr;
     Phase phase_ = Phase::keys;
     std::int64_t lo_ = 0, hi_ = 0;
     std::size_t slots_ = 0;
@@ -475,7 +477,7 @@ PyObject* read_text(catalog_state* st, const char* data, const std::size_t size,
             return run_threads(work, up_to(reader->chunks.size()));
         });
         if (rc < 0) return nullptr;
-        for (Chunk& c : reader->chunks) c.sets = {};
+        reader->release_sets();
         same.resize(n);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();

@@ -3,9 +3,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "kernels/coe.hpp"
 #include "kernels/misc.hpp"
@@ -66,7 +71,29 @@ TextRead::TextRead(const char* data, const std::size_t size, const bool checksum
         at = cut;
     }
     offset_.assign(chunks.size(), 0);
+    // Room for the most sets each chunk's text can hold, all in one piece.
+    std::size_t total = 0;
+    for (const Chunk& c : chunks) total += (c.end - c.begin) / min_set_bytes + 1;
+    set_memory_ = RowMemory(total * sizeof(SetRef));
+    SetRef* at = set_memory_.as<SetRef>();
+    for (Chunk& c : chunks) {
+        c.sets.data = at;
+        c.sets.capacity = (c.end - c.begin) / min_set_bytes + 1;
+        at += c.sets.capacity;
+    }
 }
+
+RowMemory::RowMemory(const std::size_t bytes) {
+    constexpr std::size_t huge = std::size_t{2} << 20;
+    const std::size_t size = (std::max<std::size_t>(bytes, 1) + huge - 1) / huge * huge;
+    p_ = std::aligned_alloc(huge, size);
+    if (!p_) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    madvise(p_, size, MADV_HUGEPAGE);  // advice only: small pages do as well, more slowly
+#endif
+}
+
+RowMemory::~RowMemory() { std::free(p_); }
 
 bool TextRead::step() noexcept {
     if (cancel_.load(std::memory_order_relaxed)) return false;
@@ -116,7 +143,6 @@ void TextRead::read_chunk(const std::size_t k) {
     Chunk& c = chunks[k];
     const char* const begin = data_ + c.begin;
     const char* const end = data_ + c.end;
-    c.sets.reserve((c.end - c.begin) / min_set_bytes + 1);
     tle::Splitter split(begin, c.end - c.begin, c.first_line);
     // Lines before `p` (numbered up to `line`) belong to a set or have been looked at.
     const char* p = begin + split.position();
@@ -158,7 +184,9 @@ void TextRead::read_chunk(const std::size_t k) {
         }
         r.source_line = s.first_line();
         r.chunk = static_cast<std::uint32_t>(k);
-        c.sets.push_back(r);
+        // A valid set takes min_set_bytes of the chunk at least: the room always suffices.
+        if (c.sets.count == c.sets.capacity) throw std::bad_alloc();
+        c.sets.data[c.sets.count++] = r;
     }
     if (!strays(k, p, line, std::numeric_limits<std::int64_t>::max())) return;
     c.lines = line - c.first_line;

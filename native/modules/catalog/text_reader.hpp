@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "kernels/tle_format.hpp"
@@ -33,6 +34,38 @@ struct SetRef {
     std::uint32_t chunk;
 };
 
+/// Memory for many rows, zeroed by the system as it is first touched, in huge pages where the
+/// system gives them: one fault per 2 MiB instead of per 4 KiB. Throws std::bad_alloc.
+class RowMemory {
+public:
+    RowMemory() = default;
+    explicit RowMemory(std::size_t bytes);
+    RowMemory(const RowMemory&) = delete;
+    RowMemory& operator=(const RowMemory&) = delete;
+    RowMemory(RowMemory&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+    RowMemory& operator=(RowMemory&& o) noexcept {
+        std::swap(p_, o.p_);
+        return *this;
+    }
+    ~RowMemory();
+    template <class T>
+    T* as() const noexcept {
+        return static_cast<T*>(p_);
+    }
+
+private:
+    void* p_ = nullptr;
+};
+
+/// The valid sets of one chunk, in room set aside for as many as its text can hold.
+struct SetList {
+    SetRef* data = nullptr;
+    std::size_t count = 0, capacity = 0;
+    std::size_t size() const noexcept { return count; }
+    const SetRef* begin() const noexcept { return data; }
+    const SetRef* end() const noexcept { return data + count; }
+};
+
 /// The six derived elements from mnm, ecc and mea in SI units, in TLE's order of steps, with
 /// the same kernels: sma, orp, eca, tra, pge, apg.
 void derive(double mnm, double ecc, double mea, double gm, double re, double* out) noexcept;
@@ -49,7 +82,7 @@ struct Chunk {
     std::size_t begin = 0, end = 0;
     std::int64_t first_line = 1;  ///< number the chunk's splitter gives its first line
     std::int64_t lines = -1;      ///< line ends in the chunk; -1 until it has been read whole
-    std::vector<SetRef> sets;
+    SetList sets;
     std::vector<Rejection> rejected;
 };
 
@@ -93,6 +126,11 @@ public:
     bool first_rejection(std::size_t& chunk, std::size_t& index) const noexcept;
 
     std::vector<Chunk> chunks;
+    /// Gives back the room of the chunks' sets (after they have been sorted).
+    void release_sets() noexcept {
+        for (Chunk& c : chunks) c.sets = {};
+        set_memory_ = {};
+    }
 
 private:
     void read_chunk(std::size_t k);
@@ -107,6 +145,7 @@ private:
     bool checksums_, stop_at_first_;
     tle::Units units_;
     std::vector<std::int64_t> offset_;
+    RowMemory set_memory_;
     std::atomic<std::size_t> next_{0};
     std::atomic<std::size_t> first_bad_;
     std::atomic<bool> cancel_{false}, oom_{false};
