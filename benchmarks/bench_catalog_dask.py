@@ -7,7 +7,7 @@ Catalog sent back to the client (its columns cross processes); and each file rea
 Parquet by satellite blocks on the workers (to_partitioned_parquet). The local rows read the
 same files one after another in this process.
 
-Run: python benchmarks/bench_catalog_dask.py [--files 8] [--sets 250000] [--repeats 3] [--quick]
+Run: python benchmarks/benchcatalog_dask.py [--files 8] [--sets 250000] [--repeats 3] [--quick]
 Figures are the best of the repeats (wall time), in sets per second.
 """
 
@@ -23,7 +23,7 @@ from pathlib import Path
 import dask
 from dask.distributed import Client
 
-from orbivex.propagators.analytical.sgp4 import _catalog_dask as cd
+from orbivex.propagators.analytical.sgp4 import catalog_dask as cd
 from orbivex.propagators.analytical.sgp4 import catalog
 
 ROOT = Path(__file__).resolve().parent.parent

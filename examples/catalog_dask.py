@@ -25,7 +25,7 @@ import dask
 import numpy as np
 from dask.distributed import Client
 
-from orbivex.propagators.analytical.sgp4._catalog_dask import (
+from orbivex.propagators.analytical.sgp4.catalog_dask import (
     read_partitioned,
     to_partitioned_parquet,
 )

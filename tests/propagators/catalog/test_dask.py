@@ -20,7 +20,7 @@ pytest.importorskip("dask")
 distributed = pytest.importorskip("dask.distributed")
 pytest.importorskip("pyarrow")
 
-from orbivex.propagators.analytical.sgp4 import _catalog_dask as cd  # noqa: E402
+from orbivex.propagators.analytical.sgp4 import catalog_dask as cd  # noqa: E402
 
 Catalog = catalog.Catalog
 
