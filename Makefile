@@ -13,10 +13,9 @@ demo: $(VENV)/bin/python
 	$(VENV)/bin/python -m pip install $(PIP_FLAGS) ".[plot]"
 	cd examples && ../$(VENV)/bin/python tle_demo.py
 
-# The tests also need orbivex._testing, which a plain install leaves out. LINT=1 also runs
-# tools/lint (ruff and clang-format on the tracked files); it is off until the tree has been
-# formatted once.
-LINT ?= 0
+# The tests also need orbivex._testing, which a plain install leaves out. tools/lint checks
+# the tracked files with ruff and clang-format first (LINT=0 leaves it out).
+LINT ?= 1
 test: $(VENV)/bin/python
 	ORBIVEX_TESTING=ON $(VENV)/bin/python -m pip install $(PIP_FLAGS) ".[test]"
 	$(if $(filter 1,$(LINT)),$(VENV)/bin/python tools/lint)

@@ -23,8 +23,8 @@ from pathlib import Path
 import dask
 from dask.distributed import Client
 
-from orbivex.propagators.analytical.sgp4 import catalog_dask as cd
 from orbivex.propagators.analytical.sgp4 import catalog
+from orbivex.propagators.analytical.sgp4 import catalog_dask as cd
 
 ROOT = Path(__file__).resolve().parent.parent
 

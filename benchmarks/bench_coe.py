@@ -44,13 +44,20 @@ def raw_loops():
     for fn in (dll.loop_orp_from_sma, dll.loop_eca_from_mea):
         fn.argtypes = [P, ctypes.c_ssize_t, ctypes.c_double, P]
     dll.loop_tra_from_mea.argtypes = [P, ctypes.c_ssize_t, ctypes.c_double, P, P]
-    dll.loop_coe_from_sv.argtypes = [P, P, ctypes.c_ssize_t, ctypes.c_double, P,
-                                     ctypes.POINTER(RawEnv)]
+    dll.loop_coe_from_sv.argtypes = [
+        P,
+        P,
+        ctypes.c_ssize_t,
+        ctypes.c_double,
+        P,
+        ctypes.POINTER(RawEnv),
+    ]
     dll.loop_sv_from_coe.argtypes = [P, ctypes.c_ssize_t, ctypes.c_double, P, P]
     return dll
 
 
 # ---- NumPy-vectorised versions of the same algorithms ---------------------------------------
+
 
 def np_orp_from_sma(a, gm=GM):
     return (2 * np.pi * a) * np.sqrt(a / gm)
@@ -95,8 +102,9 @@ def np_coe_from_sv(r, v, gm=GM):
     out["raa"] = raa
     un = np.stack([np.cos(raa), np.sin(raa), np.zeros_like(raa)], axis=1)
     uq = np.cross(h, un) / hn[:, None]
-    out["arp"] = np.where(ecc == 0.0, 0.0, np_fold(np.einsum("ij,ij->i", uq, ev),
-                                                    np.einsum("ij,ij->i", un, ev)))
+    out["arp"] = np.where(
+        ecc == 0.0, 0.0, np_fold(np.einsum("ij,ij->i", uq, ev), np.einsum("ij,ij->i", un, ev))
+    )
     ue = np.where((ecc == 0.0)[:, None], un, ev * (1.0 / ecc)[:, None])
     up = np.cross(h, ue) / hn[:, None]
     out["tra"] = np_fold(np.einsum("ij,ij->i", up, r), np.einsum("ij,ij->i", ue, r))
@@ -138,17 +146,26 @@ def fixed_costs(repeat):
     as statements written in Python (no wrapper around either)."""
     one_row_set = "numpy.zeros(shape=(0, 3), dtype=numpy.double)"
     rows = [
-        ("coe_from_sv", "coe.coe_from_sv(EMPTY_ROWS, EMPTY_ROWS)",
-         "numpy.zeros(shape=0, dtype=COE_dt)", "numpy.zeros(shape=0, dtype=COE_dt)"),
-        ("sv_from_coe", "coe.sv_from_coe(EMPTY_RECORDS)", f"{one_row_set}; {one_row_set}",
-         f"2 x {one_row_set}"),
+        (
+            "coe_from_sv",
+            "coe.coe_from_sv(EMPTY_ROWS, EMPTY_ROWS)",
+            "numpy.zeros(shape=0, dtype=COE_dt)",
+            "numpy.zeros(shape=0, dtype=COE_dt)",
+        ),
+        (
+            "sv_from_coe",
+            "coe.sv_from_coe(EMPTY_RECORDS)",
+            f"{one_row_set}; {one_row_set}",
+            f"2 x {one_row_set}",
+        ),
     ]
     print(f"\nfixed cost (N = 0), best of {repeat}:")
     print(f"{'function':<14}{'ours ns':>9}{'alloc ns':>10}{'ratio':>8}  allocation")
     for name, ours, alloc, label in rows:
         t_ours, t_alloc = best_interleaved([ours, alloc], repeat, number=20_000)
-        print(f"{name:<14}{t_ours * 1e9:>9.0f}{t_alloc * 1e9:>10.0f}{t_ours / t_alloc:>8.2f}  "
-              f"{label}")
+        print(
+            f"{name:<14}{t_ours * 1e9:>9.0f}{t_alloc * 1e9:>10.0f}{t_ours / t_alloc:>8.2f}  {label}"
+        )
 
 
 EMPTY_ROWS = np.zeros((0, 3))
@@ -174,37 +191,63 @@ def main():
     dll = raw_loops()
     d = lambda a: a.ctypes.data  # noqa: E731
     rows = [
-        ("orp_from_sma", lambda: coe.orp_from_sma(sma),
-         lambda: dll.loop_orp_from_sma(d(sma), N, GM, d(out)), lambda: np_orp_from_sma(sma),
-         lambda: (coe.orp_from_sma(sma), out)),
-        ("eca_from_mea e=0.1", lambda: coe.eca_from_mea(mea, 0.1),
-         lambda: dll.loop_eca_from_mea(d(mea), N, 0.1, d(out)),
-         lambda: np_eca_from_mea(mea, 0.1), lambda: (coe.eca_from_mea(mea, 0.1), out)),
-        ("eca_from_mea e=0.9", lambda: coe.eca_from_mea(mea, 0.9),
-         lambda: dll.loop_eca_from_mea(d(mea), N, 0.9, d(out)),
-         lambda: np_eca_from_mea(mea, 0.9), lambda: (coe.eca_from_mea(mea, 0.9), out)),
-        ("tra_from_mea e=0.3", lambda: coe.tra_from_mea(mea, 0.3),
-         lambda: dll.loop_tra_from_mea(d(mea), N, 0.3, d(out), atan2),
-         lambda: np_tra_from_mea(mea, 0.3), lambda: (coe.tra_from_mea(mea, 0.3), out)),
-        ("coe_from_sv", lambda: coe.coe_from_sv(r, v),
-         lambda: dll.loop_coe_from_sv(d(r), d(v), N, GM, d(out_coe), ctypes.byref(env)),
-         lambda: np_coe_from_sv(r, v), lambda: (coe.coe_from_sv(r, v), out_coe)),
-        ("sv_from_coe", lambda: coe.sv_from_coe(elements),
-         lambda: dll.loop_sv_from_coe(d(elements), N, GM, d(out_r), d(out_v)),
-         lambda: np_sv_from_coe(elements),
-         lambda: (np.concatenate(coe.sv_from_coe(elements)),
-                  np.concatenate([out_r, out_v]))),
+        (
+            "orp_from_sma",
+            lambda: coe.orp_from_sma(sma),
+            lambda: dll.loop_orp_from_sma(d(sma), N, GM, d(out)),
+            lambda: np_orp_from_sma(sma),
+            lambda: (coe.orp_from_sma(sma), out),
+        ),
+        (
+            "eca_from_mea e=0.1",
+            lambda: coe.eca_from_mea(mea, 0.1),
+            lambda: dll.loop_eca_from_mea(d(mea), N, 0.1, d(out)),
+            lambda: np_eca_from_mea(mea, 0.1),
+            lambda: (coe.eca_from_mea(mea, 0.1), out),
+        ),
+        (
+            "eca_from_mea e=0.9",
+            lambda: coe.eca_from_mea(mea, 0.9),
+            lambda: dll.loop_eca_from_mea(d(mea), N, 0.9, d(out)),
+            lambda: np_eca_from_mea(mea, 0.9),
+            lambda: (coe.eca_from_mea(mea, 0.9), out),
+        ),
+        (
+            "tra_from_mea e=0.3",
+            lambda: coe.tra_from_mea(mea, 0.3),
+            lambda: dll.loop_tra_from_mea(d(mea), N, 0.3, d(out), atan2),
+            lambda: np_tra_from_mea(mea, 0.3),
+            lambda: (coe.tra_from_mea(mea, 0.3), out),
+        ),
+        (
+            "coe_from_sv",
+            lambda: coe.coe_from_sv(r, v),
+            lambda: dll.loop_coe_from_sv(d(r), d(v), N, GM, d(out_coe), ctypes.byref(env)),
+            lambda: np_coe_from_sv(r, v),
+            lambda: (coe.coe_from_sv(r, v), out_coe),
+        ),
+        (
+            "sv_from_coe",
+            lambda: coe.sv_from_coe(elements),
+            lambda: dll.loop_sv_from_coe(d(elements), N, GM, d(out_r), d(out_v)),
+            lambda: np_sv_from_coe(elements),
+            lambda: (np.concatenate(coe.sv_from_coe(elements)), np.concatenate([out_r, out_v])),
+        ),
     ]
     print(f"N = {N:,} float64 elements; best of {repeat}\n")
-    print(f"{'function':<20}{'ours ns':>9}{'C++ ns':>9}{'NumPy ns':>10}{'ours/C++':>10}"
-          f"{'ours/NumPy':>12}  same bits as C++")
+    print(
+        f"{'function':<20}{'ours ns':>9}{'C++ ns':>9}{'NumPy ns':>10}{'ours/C++':>10}"
+        f"{'ours/NumPy':>12}  same bits as C++"
+    )
     for name, ours, raw, vec, check in rows:
         t_ours, t_raw = best_interleaved([ours, raw], repeat)
         t_np = best(vec, repeat=3)
         got, ref = check()
         same = got.tobytes() == ref.tobytes()
-        print(f"{name:<20}{t_ours / N * 1e9:>9.2f}{t_raw / N * 1e9:>9.2f}"
-              f"{t_np / N * 1e9:>10.2f}{t_ours / t_raw:>10.3f}{t_ours / t_np:>12.3f}  {same}")
+        print(
+            f"{name:<20}{t_ours / N * 1e9:>9.2f}{t_raw / N * 1e9:>9.2f}"
+            f"{t_np / N * 1e9:>10.2f}{t_ours / t_raw:>10.3f}{t_ours / t_np:>12.3f}  {same}"
+        )
 
     fixed_costs(repeat)
 
@@ -212,8 +255,10 @@ def main():
     number = 2_000_000
     t_coe = min(timeit.repeat("orp_from_sma(7e6)", setup, number=number, repeat=7)) / number
     t_atan2 = min(timeit.repeat("atan2(1.0, 2.0)", setup, number=number, repeat=7)) / number
-    print(f"\nper call: orp_from_sma(7e6) {t_coe * 1e9:.1f} ns, math.atan2(1.0, 2.0) "
-          f"{t_atan2 * 1e9:.1f} ns, ratio {t_coe / t_atan2:.3f}")
+    print(
+        f"\nper call: orp_from_sma(7e6) {t_coe * 1e9:.1f} ns, math.atan2(1.0, 2.0) "
+        f"{t_atan2 * 1e9:.1f} ns, ratio {t_coe / t_atan2:.3f}"
+    )
     assert math.isfinite(t_coe)
 
 

@@ -44,8 +44,10 @@ def main():
     norm_array, normalize_array = bind("norm_array"), bind("normalize_array")
     rng = np.random.default_rng(1)
     dll = raw_loops()
-    print(f"{'kernel':<16}{'N':>9}{'ours ns/row':>13}{'C++ ns/row':>12}{'NumPy ns/row':>14}"
-          f"{'ours/C++':>10}{'ours/NumPy':>12}")
+    print(
+        f"{'kernel':<16}{'N':>9}{'ours ns/row':>13}{'C++ ns/row':>12}{'NumPy ns/row':>14}"
+        f"{'ours/C++':>10}{'ours/NumPy':>12}"
+    )
     for n in (10, 1_000, 100_000, 1_000_000):
         a = rng.normal(size=(n, 3)) * 7e6
         out1, out3 = np.empty(n), np.empty((n, 3))
@@ -56,18 +58,27 @@ def main():
         assert np.array_equal(norm_array(a), out1)
         assert np.array_equal(normalize_array(a), out3)
         cases = [
-            ("norm_array", lambda: norm_array(a), lambda: dll.loop_norm(ap, n, o1),
-             lambda: np.sqrt(np.einsum("ij,ij->i", a, a))),
-            ("normalize_array", lambda: normalize_array(a),
-             lambda: dll.loop_normalize(ap, n, o3),
-             lambda: a * (1.0 / np.sqrt(np.einsum("ij,ij->i", a, a)))[:, None]),
+            (
+                "norm_array",
+                lambda: norm_array(a),
+                lambda: dll.loop_norm(ap, n, o1),
+                lambda: np.sqrt(np.einsum("ij,ij->i", a, a)),
+            ),
+            (
+                "normalize_array",
+                lambda: normalize_array(a),
+                lambda: dll.loop_normalize(ap, n, o3),
+                lambda: a * (1.0 / np.sqrt(np.einsum("ij,ij->i", a, a)))[:, None],
+            ),
         ]
         for name, ours, raw, vectorised in cases:
             t_ours = best_ns_per_row(ours, n)
             t_raw = best_ns_per_row(raw, n)
             t_np = best_ns_per_row(vectorised, n)
-            print(f"{name:<16}{n:>9}{t_ours:>13.2f}{t_raw:>12.2f}{t_np:>14.2f}"
-                  f"{t_ours / t_raw:>10.2f}{t_ours / t_np:>12.2f}")
+            print(
+                f"{name:<16}{n:>9}{t_ours:>13.2f}{t_raw:>12.2f}{t_np:>14.2f}"
+                f"{t_ours / t_raw:>10.2f}{t_ours / t_np:>12.2f}"
+            )
     return 0
 
 

@@ -28,8 +28,11 @@ def main():
         ("Time('2024')", "Time('2024')", "np.datetime64('2024', 'ns')"),
         ("t.jd", "t.jd", None),
         ("Time(jd, format='jd')", "Time(2460311.12345678, format='jd')", None),
-        ("TLE epoch chain", "Time(Time('2024').jd - 1.0 + 1.12345678, format='jd')",
-         "numpy_epoch(2024, 1.12345678)"),
+        (
+            "TLE epoch chain",
+            "Time(Time('2024').jd - 1.0 + 1.12345678, format='jd')",
+            "numpy_epoch(2024, 1.12345678)",
+        ),
         ("repr(t.utc)", "repr(t.utc)", "np.datetime_as_string(np.datetime64(0, 'ns'), 'us')"),
         ("t < t", "t < t", None),
     ]
@@ -49,8 +52,11 @@ def main():
         for name, ours, numpy_stmt in [
             ("Time(int64 array)", "Time(ns)", "ns.astype('M8[ns]')"),
             ("a.jd", "a.jd", "2440587.5 + ns / 86400e9"),
-            ("Time(jd array, 'jd')", "Time(jd, format='jd')",
-             "np.round((jd - 2440587.5) * 86400e9).astype(np.int64)"),
+            (
+                "Time(jd array, 'jd')",
+                "Time(jd, format='jd')",
+                "np.round((jd - 2440587.5) * 86400e9).astype(np.int64)",
+            ),
         ]:
             number = max(10, 2_000_000 // n)
             ours_ns = ns_per_call(ours, env, number=number) / n

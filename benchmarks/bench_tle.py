@@ -82,22 +82,27 @@ def split(repeat: int, number: int) -> None:
     total = cost(lambda: TLE(line1, line2))
     parts = {
         # The epoch: a Time from the year's text, its Julian date, a Time from the epoch's date.
-        "epoch through Time (2 objects)":
-            cost(lambda: Time((Time("2024").jd - 1.0) + 100.387, format="jd")),
-        "strip/upper/encode of both lines":
-            cost(lambda: (line1.strip().upper().encode("ascii"),
-                          line2.strip().upper().encode("ascii"))),
+        "epoch through Time (2 objects)": cost(
+            lambda: Time((Time("2024").jd - 1.0) + 100.387, format="jd")
+        ),
+        "strip/upper/encode of both lines": cost(
+            lambda: (line1.strip().upper().encode("ascii"), line2.strip().upper().encode("ascii"))
+        ),
         "base allocation and initialiser": cost(lambda: Representable(line1, line2)),
-        "Earth.GM and Earth.Re, twice each":
-            cost(lambda: (float(Earth.GM), float(Earth.GM), float(Earth.Re), float(Earth.Re))),
+        "Earth.GM and Earth.Re, twice each": cost(
+            lambda: (float(Earth.GM), float(Earth.GM), float(Earth.Re), float(Earth.Re))
+        ),
     }
     # The six derived elements: the coe kernels per element, through the array functions.
     m = np.linspace(0.0, 6.2, 100_000)
     e = np.full_like(m, 0.001)
     kernels = 0.0
-    for f, args in ((coe.sma_from_mnm, (np.full_like(m, 0.00113),)),
-                    (coe.orp_from_sma, (np.full_like(m, 6.8e6),)),
-                    (coe.eca_from_mea, (m, e)), (coe.tra_from_eca, (m, e))):
+    for f, args in (
+        (coe.sma_from_mnm, (np.full_like(m, 0.00113),)),
+        (coe.orp_from_sma, (np.full_like(m, 6.8e6),)),
+        (coe.eca_from_mea, (m, e)),
+        (coe.tra_from_eca, (m, e)),
+    ):
         kernels += per_call(lambda: f(*args), 20, repeat) / m.size
     parts["coe kernels (4 of the 6, per element)"] = kernels
     parts["fields, binding and glue (the rest)"] = total - sum(parts.values())
@@ -116,8 +121,10 @@ def elset(repeat: int, n: int) -> None:
     print(f"  building the {n} TLEs                         {build * 1e3:8.3f} ms")
     for name, tles in (("in epoch order", in_order), ("shuffled", shuffled)):
         gather = per_call(lambda: ELSET(*tles, satname="bench"), 1, repeat)
-        print(f"  ELSET(*tles), {name:14s}                 {gather * 1e3:8.3f} ms"
-              f"   {gather / build:6.2f} x building them")
+        print(
+            f"  ELSET(*tles), {name:14s}                 {gather * 1e3:8.3f} ms"
+            f"   {gather / build:6.2f} x building them"
+        )
 
 
 def access(repeat: int) -> None:

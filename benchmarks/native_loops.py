@@ -27,11 +27,25 @@ def build() -> Path:
     """Configures (once) and builds the loops; returns the folder that holds them."""
     tool = cmake()
     if not (BUILD / "CMakeCache.txt").exists():
-        subprocess.run([tool, "-S", str(ROOT), "-B", str(BUILD), "-DCMAKE_BUILD_TYPE=Release",
-                        "-DORBIVEX_BENCHMARKS=ON", f"-DPython_EXECUTABLE={sys.executable}"],
-                       check=True, stdout=subprocess.DEVNULL)
-    subprocess.run([tool, "--build", str(BUILD), "--target", "benchmark_loops"], check=True,
-                   stdout=subprocess.DEVNULL)
+        subprocess.run(
+            [
+                tool,
+                "-S",
+                str(ROOT),
+                "-B",
+                str(BUILD),
+                "-DCMAKE_BUILD_TYPE=Release",
+                "-DORBIVEX_BENCHMARKS=ON",
+                f"-DPython_EXECUTABLE={sys.executable}",
+            ],
+            check=True,
+            stdout=subprocess.DEVNULL,
+        )
+    subprocess.run(
+        [tool, "--build", str(BUILD), "--target", "benchmark_loops"],
+        check=True,
+        stdout=subprocess.DEVNULL,
+    )
     return BUILD / "benchmarks"
 
 

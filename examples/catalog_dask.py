@@ -25,11 +25,11 @@ import dask
 import numpy as np
 from dask.distributed import Client
 
+from orbivex.propagators.analytical.sgp4.catalog import Catalog, read
 from orbivex.propagators.analytical.sgp4.catalog_dask import (
     read_partitioned,
     to_partitioned_parquet,
 )
-from orbivex.propagators.analytical.sgp4.catalog import Catalog, read
 
 HERE = Path(__file__).resolve().parent
 OUTPUT = HERE / "output"

@@ -63,8 +63,9 @@ def plot_altitudes(elsets: list[ELSET], path: Path) -> None:
     """Perigee and apogee altitude against epoch, one panel per satellite."""
     import matplotlib.pyplot as plt
 
-    fig, axes = plt.subplots(len(elsets), 1, figsize=(9, 2.6 * len(elsets)), sharex=True,
-                             squeeze=False)
+    fig, axes = plt.subplots(
+        len(elsets), 1, figsize=(9, 2.6 * len(elsets)), sharex=True, squeeze=False
+    )
     for ax, elset in zip(axes[:, 0], elsets, strict=True):
         when = elset.epoch.datetime64
         ax.plot(when, elset.apg / 1000.0, "o-", color="tab:red", label="apogee")
@@ -121,8 +122,9 @@ def main() -> int:
     plot_altitudes(elsets, OUTPUT / "tle_altitudes.png")
     print(f"Plot of perigee and apogee altitudes written to {OUTPUT / 'tle_altitudes.png'}")
     plot_ground_tracks(newest, OUTPUT / "ground_tracks.png")
-    print(f"Ground tracks over one day from the newest sets written to "
-          f"{OUTPUT / 'ground_tracks.png'}")
+    print(
+        f"Ground tracks over one day from the newest sets written to {OUTPUT / 'ground_tracks.png'}"
+    )
     return 0
 
 

@@ -44,9 +44,18 @@ def build_consumer(tmp_path: Path, name: str, source: str, include_dirs=()):
     out = tmp_path / f"{name}{sysconfig.get_config_var('EXT_SUFFIX')}"
     cc = os.environ.get("CC", "cc")
     cmd = [
-        cc, "-shared", "-fPIC", "-O1", "-w",
-        "-I", sysconfig.get_paths()["include"], "-I", numpy.get_include(),
-        str(tmp_path / f"{name}.c"), "-o", str(out),
+        cc,
+        "-shared",
+        "-fPIC",
+        "-O1",
+        "-w",
+        "-I",
+        sysconfig.get_paths()["include"],
+        "-I",
+        numpy.get_include(),
+        str(tmp_path / f"{name}.c"),
+        "-o",
+        str(out),
     ]
     _run(cmd, tmp_path, f"compiling {name}")
     spec = importlib.util.spec_from_file_location(name, out)

@@ -25,15 +25,21 @@ def main() -> int:
         names = zipfile.ZipFile(wheel).namelist()
         meta = next(n for n in names if n.endswith(".dist-info/METADATA"))
         metadata = zipfile.ZipFile(wheel).read(meta).decode()
-        if not any(n.endswith(".dist-info/licenses/LICENSE") or n.endswith(".dist-info/LICENSE")
-                   for n in names):
+        if not any(
+            n.endswith(".dist-info/licenses/LICENSE") or n.endswith(".dist-info/LICENSE")
+            for n in names
+        ):
             problems.append("wheel: no LICENSE in its dist-info")
         if any(n.startswith("orbivex/_testing") for n in names):
             problems.append("wheel: ships orbivex/_testing")
         if any(n.endswith((".cpp", ".hpp", ".h")) for n in names):
             problems.append("wheel: ships C++ sources")
-        for needed in ("orbivex/py.typed", "orbivex/state/coe.pyi", "orbivex/state/coe.pxd",
-                       "orbivex/propagators/analytical/sgp4/tle.pyi"):
+        for needed in (
+            "orbivex/py.typed",
+            "orbivex/state/coe.pyi",
+            "orbivex/state/coe.pxd",
+            "orbivex/propagators/analytical/sgp4/tle.pyi",
+        ):
             if needed not in names:
                 problems.append(f"wheel: {needed} missing")
         if "Classifier: Typing :: Typed" not in metadata:

@@ -58,7 +58,7 @@ def put_number(mat, col, width, values, fill=" "):
 def put_text(mat, col, texts):
     """Writes fixed-width byte strings (a NumPy 'S' array) from column col."""
     width = texts.dtype.itemsize
-    mat[:, col - 1:col - 1 + width] = np.frombuffer(texts.tobytes(), np.uint8).reshape(-1, width)
+    mat[:, col - 1 : col - 1 + width] = np.frombuffer(texts.tobytes(), np.uint8).reshape(-1, width)
 
 
 def checksums(mat):
@@ -103,10 +103,22 @@ def exponent_form(sign_negative, mantissa, exponent):
 # ---- the sets ---------------------------------------------------------------------------------
 
 NAME_FORMS = [
-    ("STARLINK-{n}", 30), ("ONEWEB-{n:04d}", 8), ("COSMOS {n}", 10), ("COSMOS {n} DEB", 8),
-    ("FENGYUN 1C DEB", 6), ("SL-{k} R/B", 6), ("IRIDIUM {n}", 4), ("NOAA {k}", 2),
-    ("GPS BIIF-{k}", 2), ("INTELSAT {n}", 3), ("OBJECT {p}", 8), ("CZ-{k}B R/B", 4),
-    ("ISS (ZARYA)", 1), ("DELTA 1 DEB", 4), ("TBA - TO BE ASSIGNED", 2), ("GLOBALSTAR M{k:03d}", 2),
+    ("STARLINK-{n}", 30),
+    ("ONEWEB-{n:04d}", 8),
+    ("COSMOS {n}", 10),
+    ("COSMOS {n} DEB", 8),
+    ("FENGYUN 1C DEB", 6),
+    ("SL-{k} R/B", 6),
+    ("IRIDIUM {n}", 4),
+    ("NOAA {k}", 2),
+    ("GPS BIIF-{k}", 2),
+    ("INTELSAT {n}", 3),
+    ("OBJECT {p}", 8),
+    ("CZ-{k}B R/B", 4),
+    ("ISS (ZARYA)", 1),
+    ("DELTA 1 DEB", 4),
+    ("TBA - TO BE ASSIGNED", 2),
+    ("GLOBALSTAR M{k:03d}", 2),
 ]
 
 
@@ -117,7 +129,7 @@ def make_names(rng, count):
     k = rng.integers(1, 99, size=count)
     piece = rng.integers(0, 24 * 24, size=count)
     names = []
-    for f, a, b, c in zip(forms.tolist(), n.tolist(), k.tolist(), piece.tolist()):
+    for f, a, b, c in zip(forms.tolist(), n.tolist(), k.tolist(), piece.tolist(), strict=False):
         p = ALPHA5_LETTERS[c // 24] + ALPHA5_LETTERS[c % 24]
         names.append(NAME_FORMS[f][0].format(n=a, k=b, p=p)[:24])
     return names
@@ -136,35 +148,62 @@ def make_sets(rng, n_sets, alpha5_share, deep_share, per_satellite, order):
     if n_sat > 339_999:
         raise ValueError("more satellites than five columns can number")
     n_alpha = max(round(alpha5_share * n_sat), n_sat - 99_999)
-    numbers = np.concatenate([
-        rng.choice(np.arange(1, 100_000), size=n_sat - n_alpha, replace=False),
-        rng.choice(np.arange(100_000, 340_000), size=n_alpha, replace=False)])
+    numbers = np.concatenate(
+        [
+            rng.choice(np.arange(1, 100_000), size=n_sat - n_alpha, replace=False),
+            rng.choice(np.arange(100_000, 340_000), size=n_alpha, replace=False),
+        ]
+    )
     rng.shuffle(numbers)
 
     # Orbit classes: near-Earth, or deep space (GPS, transfer, Molniya, geostationary).
     deep = rng.random(n_sat) < deep_share
     kind = np.where(deep, rng.integers(1, 5, size=n_sat), 0)
-    mnm = np.select([kind == 0, kind == 1, kind == 2, kind == 3, kind == 4], [
-        rng.uniform(11.25, 16.4, n_sat), rng.normal(2.0056, 0.0003, n_sat),
-        rng.uniform(2.2, 3.5, n_sat), rng.normal(2.006, 0.002, n_sat),
-        rng.normal(1.0027, 0.0004, n_sat)])
-    ecc = np.select([kind == 0, kind == 1, kind == 2, kind == 3, kind == 4], [
-        np.minimum(rng.exponential(0.003, n_sat), 0.2), rng.uniform(0.001, 0.02, n_sat),
-        rng.uniform(0.6, 0.74, n_sat), rng.uniform(0.65, 0.75, n_sat),
-        rng.uniform(0.0, 0.001, n_sat)])
-    leo_inc = np.select([rng.random(n_sat) < 0.3, rng.random(n_sat) < 0.5],
-                        [rng.normal(97.8, 0.6, n_sat), rng.choice([51.64, 53.05, 86.4], n_sat)],
-                        rng.uniform(0.0, 110.0, n_sat))
-    inc = np.select([kind == 0, kind == 1, kind == 2, kind == 3, kind == 4], [
-        leo_inc, rng.normal(55.0, 1.0, n_sat), rng.uniform(0.0, 30.0, n_sat),
-        rng.uniform(62.8, 64.0, n_sat), rng.uniform(0.0, 15.0, n_sat)])
+    mnm = np.select(
+        [kind == 0, kind == 1, kind == 2, kind == 3, kind == 4],
+        [
+            rng.uniform(11.25, 16.4, n_sat),
+            rng.normal(2.0056, 0.0003, n_sat),
+            rng.uniform(2.2, 3.5, n_sat),
+            rng.normal(2.006, 0.002, n_sat),
+            rng.normal(1.0027, 0.0004, n_sat),
+        ],
+    )
+    ecc = np.select(
+        [kind == 0, kind == 1, kind == 2, kind == 3, kind == 4],
+        [
+            np.minimum(rng.exponential(0.003, n_sat), 0.2),
+            rng.uniform(0.001, 0.02, n_sat),
+            rng.uniform(0.6, 0.74, n_sat),
+            rng.uniform(0.65, 0.75, n_sat),
+            rng.uniform(0.0, 0.001, n_sat),
+        ],
+    )
+    leo_inc = np.select(
+        [rng.random(n_sat) < 0.3, rng.random(n_sat) < 0.5],
+        [rng.normal(97.8, 0.6, n_sat), rng.choice([51.64, 53.05, 86.4], n_sat)],
+        rng.uniform(0.0, 110.0, n_sat),
+    )
+    inc = np.select(
+        [kind == 0, kind == 1, kind == 2, kind == 3, kind == 4],
+        [
+            leo_inc,
+            rng.normal(55.0, 1.0, n_sat),
+            rng.uniform(0.0, 30.0, n_sat),
+            rng.uniform(62.8, 64.0, n_sat),
+            rng.uniform(0.0, 15.0, n_sat),
+        ],
+    )
     inc = np.clip(inc, 0.0, 179.9999)
 
     # Epochs: a start per satellite, then steps of hours to days, in units of 1e-8 day.
     sat = np.repeat(np.arange(n_sat), counts)
     first = np.cumsum(counts) - counts
-    start_day = rng.integers(np.datetime64("1985-01-01", "D").astype(np.int64),
-                             np.datetime64("2025-06-01", "D").astype(np.int64), size=n_sat)
+    start_day = rng.integers(
+        np.datetime64("1985-01-01", "D").astype(np.int64),
+        np.datetime64("2025-06-01", "D").astype(np.int64),
+        size=n_sat,
+    )
     steps = rng.integers(DAY_UNITS // 20, 5 * DAY_UNITS, size=n_sets)
     steps[first] = rng.integers(0, DAY_UNITS, size=n_sat)
     units = start_day[sat] * DAY_UNITS + _cumsum_by_group(steps, first, counts)
@@ -261,8 +300,9 @@ def _pieces(rng, n_sat):
     letters = np.frombuffer(ALPHA5_LETTERS.encode(), np.uint8)
     out = np.full((n_sat, 3), SPACE, np.uint8)
     size = np.select([rng.random(n_sat) < 0.7, rng.random(n_sat) < 0.8], [1, 2], 3)
-    out[:, 0] = np.where(size == 1, letters[rng.integers(0, 6, n_sat)],
-                         letters[rng.integers(0, 24, n_sat)])
+    out[:, 0] = np.where(
+        size == 1, letters[rng.integers(0, 6, n_sat)], letters[rng.integers(0, 24, n_sat)]
+    )
     out[:, 1] = np.where(size >= 2, letters[rng.integers(0, 24, n_sat)], SPACE)
     out[:, 2] = np.where(size == 3, letters[rng.integers(0, 24, n_sat)], SPACE)
     return np.frombuffer(out.tobytes(), "S3")
@@ -272,7 +312,7 @@ def _pieces(rng, n_sat):
 
 
 def _replace(line: bytes, col: int, text: bytes) -> bytes:
-    return line[:col - 1] + text + line[col - 1 + len(text):]
+    return line[: col - 1] + text + line[col - 1 + len(text) :]
 
 
 def _resum(line: bytes) -> bytes:
@@ -294,6 +334,7 @@ def _damage_kinds():
             col, text = choices[int(rng.integers(len(choices)))]
             source = l1 if line == 1 else l2
             return (*on_line(line, l1, l2, _resum(_replace(source, col, text))), reason, line, col)
+
         kinds.append((name, apply))
 
     field("line_number_1", 1, "line_number", [(1, b"7"), (1, b"X")])
@@ -322,6 +363,7 @@ def _damage_kinds():
         col = int(rng.choice(BLANKS[line]))
         text = _resum(_replace(l1 if line == 1 else l2, col, b"0"))
         return (*on_line(line, l1, l2, text), "blank", line, col)
+
     kinds.append(("blank", blank))
 
     def control(rng, l1, l2):
@@ -329,13 +371,15 @@ def _damage_kinds():
         char = [b"\t", b"\x07", b"\x00", b"\x7f", b"\x1b"][int(rng.integers(5))]
         text = _resum(_replace(l1 if line == 1 else l2, col, char))
         return (*on_line(line, l1, l2, text), "control_character", line, col)
+
     kinds.append(("control_character", control))
 
     def non_ascii(rng, l1, l2):
         line, col = int(rng.integers(1, 3)), int(rng.integers(3, 69))
         source = l1 if line == 1 else l2
-        text = source[:col - 1] + "\u00e9".encode() + source[col:]
+        text = source[: col - 1] + "\u00e9".encode() + source[col:]
         return (*on_line(line, l1, l2, text), "non_ascii", line, col)
+
     kinds.append(("non_ascii", non_ascii))
 
     def day_range(rng, l1, l2):
@@ -344,14 +388,19 @@ def _damage_kinds():
         leap = full % 4 == 0 and (full % 100 != 0 or full % 400 == 0)
         day = [b"000", b"367" if leap else b"366"][int(rng.integers(2))]
         return _resum(_replace(l1, 21, day)), l2, "epoch_day_range", 1, 21
+
     kinds.append(("epoch_day_range", day_range))
 
     def satno_mismatch(rng, l1, l2):
         field_ = l2[2:7]
-        number = (int(field_) if field_.strip().isdigit() else
-                  (ALPHA5_LETTERS.index(chr(field_[0])) + 10) * 10_000 + int(field_[1:]))
+        number = (
+            int(field_)
+            if field_.strip().isdigit()
+            else (ALPHA5_LETTERS.index(chr(field_[0])) + 10) * 10_000 + int(field_[1:])
+        )
         other = (number + 1 + int(rng.integers(0, 50))) % 340_000
         return l1, _resum(_replace(l2, 3, bytes(alpha5([other])[0]))), "satno_mismatch", 2, 3
+
     kinds.append(("satno_mismatch", satno_mismatch))
 
     def checksum_wrong(rng, l1, l2):
@@ -359,12 +408,14 @@ def _damage_kinds():
         source = l1 if line == 1 else l2
         digit = (source[68] - ZERO + int(rng.integers(1, 10))) % 10
         return (*on_line(line, l1, l2, source[:68] + bytes([ZERO + digit])), "checksum", line, 69)
+
     kinds.append(("checksum", checksum_wrong))
 
     def checksum_character(rng, l1, l2):
         line = int(rng.integers(1, 3))
         source = l1 if line == 1 else l2
         return (*on_line(line, l1, l2, source[:68] + b"X"), "checksum_character", line, 69)
+
     kinds.append(("checksum_character", checksum_character))
 
     def length(rng, l1, l2):
@@ -375,9 +426,10 @@ def _damage_kinds():
             text, col = source + b"XYZ"[:change], 70
         else:
             # A cut line loses its trailing blanks too: the column is past what remains.
-            text = source[:69 + change]
+            text = source[: 69 + change]
             col = len(text.rstrip(b" ")) + 1
         return (*on_line(line, l1, l2, text), "length", line, col)
+
     kinds.append(("length", length))
 
     kinds.append(("missing_line2", lambda rng, l1, l2: (l1, None, "missing_line2", 1, 1)))
@@ -391,8 +443,19 @@ DAMAGE_KINDS = [name for name, _ in _damage_kinds()]
 # ---- the file ---------------------------------------------------------------------------------
 
 
-def make_catalog(n_sets=1_000_000, *, seed=1, form="3le", alpha5_share=0.05, deep_share=0.2,
-                 per_satellite=10.0, order="epoch", crlf=False, blank_share=0.0, damage=0):
+def make_catalog(
+    n_sets=1_000_000,
+    *,
+    seed=1,
+    form="3le",
+    alpha5_share=0.05,
+    deep_share=0.2,
+    per_satellite=10.0,
+    order="epoch",
+    crlf=False,
+    blank_share=0.0,
+    damage=0,
+):
     """The text (bytes) and the list of Damage records. `form`: "3le" (names padded to 24
     columns), "0name" ("0 NAME" lines) or "2le" (no names). Damaged sets are never next to each
     other, so that a missing line cannot pair with a neighbour's; kinds take turns, so that
@@ -416,7 +479,7 @@ def make_catalog(n_sets=1_000_000, *, seed=1, form="3le", alpha5_share=0.05, dee
     parts, records = [], []
     line_no = 0
     for i in range(n_sets):
-        a, b = b1[69 * i:69 * i + 69], b2[69 * i:69 * i + 69]
+        a, b = b1[69 * i : 69 * i + 69], b2[69 * i : 69 * i + 69]
         if form == "3le":
             parts.append(names[i].ljust(24).encode() + eol)
             line_no += 1
@@ -449,20 +512,31 @@ def main(argv=None):
     ap.add_argument("--per-satellite", type=float, default=10.0, help="mean sets per satellite")
     ap.add_argument("--order", choices=("epoch", "satellite"), default="epoch")
     ap.add_argument("--crlf", action="store_true")
-    ap.add_argument("--blank-lines", type=float, default=0.0,
-                    help="share of sets followed by a blank line")
+    ap.add_argument(
+        "--blank-lines", type=float, default=0.0, help="share of sets followed by a blank line"
+    )
     ap.add_argument("--damage", type=int, default=0, help="number of damaged sets")
     ap.add_argument("--manifest", type=Path, help="default: OUTPUT.damage.json")
     args = ap.parse_args(argv)
     text, records = make_catalog(
-        args.sets, seed=args.seed, form=args.form, alpha5_share=args.alpha5, deep_share=args.deep,
-        per_satellite=args.per_satellite, order=args.order, crlf=args.crlf,
-        blank_share=args.blank_lines, damage=args.damage)
+        args.sets,
+        seed=args.seed,
+        form=args.form,
+        alpha5_share=args.alpha5,
+        deep_share=args.deep,
+        per_satellite=args.per_satellite,
+        order=args.order,
+        crlf=args.crlf,
+        blank_share=args.blank_lines,
+        damage=args.damage,
+    )
     args.output.write_bytes(text)
     manifest = args.manifest or args.output.with_name(args.output.name + ".damage.json")
     manifest.write_text("[\n" + ",\n".join(json.dumps(r.__dict__) for r in records) + "\n]\n")
-    print(f"{args.output}: {args.sets} sets, {len(records)} damaged (listed in {manifest})",
-          file=sys.stderr)
+    print(
+        f"{args.output}: {args.sets} sets, {len(records)} damaged (listed in {manifest})",
+        file=sys.stderr,
+    )
 
 
 if __name__ == "__main__":

@@ -40,9 +40,9 @@ struct CivilDate {
 inline std::int64_t days_from_civil(std::int64_t y, int m, int d) noexcept {
     y -= m <= 2;
     const std::int64_t era = floor_div(y, 400);
-    const std::int64_t yoe = y - era * 400;                                  // [0, 399]
+    const std::int64_t yoe = y - era * 400;                                    // [0, 399]
     const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;  // [0, 365]
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;          // [0, 146096]
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;            // [0, 146096]
     return era * 146097 + doe - 719468;
 }
 

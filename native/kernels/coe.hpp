@@ -91,9 +91,9 @@ inline double mea_from_eca(const double eca, const double ecc) noexcept {
 /// −|e| − e·sin E ≤ 0 and at the right end |e| − e·sin E ≥ 0, so the interval brackets a root for
 /// any finite e (also e ≥ 1, where the root need not be unique), and the root lies in the turn
 /// of M. Halves until the interval has no double inside; returns the end with the smaller
-/// residual, or an exact zero met on the way. The residual is written (1 − e)·E + e·(E − sin E) − M:
-/// near e = 1 and E = 0, where this solver is needed most, E − e·sin E cancels to rounding noise,
-/// while (1 − e) is exact there and E − sin E loses nothing that matters.
+/// residual, or an exact zero met on the way. The residual is written (1 − e)·E + e·(E − sin E) −
+/// M: near e = 1 and E = 0, where this solver is needed most, E − e·sin E cancels to rounding
+/// noise, while (1 − e) is exact there and E − sin E loses nothing that matters.
 inline double kepler_bisect(const double mea, const double ecc) noexcept {
     const auto residual = [mea, ecc](const double E) {
         return ((1.0 - ecc) * E + ecc * (E - std::sin(E))) - mea;
@@ -250,8 +250,7 @@ inline void coe_from_sv(double* r, double* v, const double GM, Record* coe,
     if (env.failed()) return;
     coe->slr = l2 / GM;
     coe->ecc = ecc;
-    coe->sma = ecc == 1.0 ? std::numeric_limits<double>::infinity()
-                          : (l2 / GM) / (1.0 - ecc * ecc);
+    coe->sma = ecc == 1.0 ? std::numeric_limits<double>::infinity() : (l2 / GM) / (1.0 - ecc * ecc);
 
     // Node direction (−l1, l0, 0); the negation keeps the sign of a zero l1.
     double raa = 0.0;

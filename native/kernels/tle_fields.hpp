@@ -107,8 +107,8 @@ inline int tle_full_year(int yy) noexcept { return yy < 57 ? 2000 + yy : 1900 + 
 /// Fields of line 1 that the record keeps.
 struct TleLine1Fields {
     char satno[tle_satno_size];
-    int year;   ///< four-digit year
-    double day; ///< day of year, 1.0 at 1 January 00:00
+    int year;    ///< four-digit year
+    double day;  ///< day of year, 1.0 at 1 January 00:00
 };
 
 /// Catalogue number (columns 3-7), epoch year (19-20) and day of year (21-32) of line 1.

@@ -81,14 +81,14 @@ inline Scan scan_line(const char* p, const LineForm& form) noexcept {
         // before it is in the same load).
         bad = _mm_or_si128(bad, _mm_cmpeq_epi8(_mm_and_si128(classes, load(form.allowed + o)),
                                                _mm_setzero_si128()));
-        bad = _mm_or_si128(bad, _mm_and_si128(load(form.inner + o),
-                                              _mm_and_si128(b, _mm_slli_si128(d, 1))));
+        bad = _mm_or_si128(
+            bad, _mm_and_si128(load(form.inner + o), _mm_and_si128(b, _mm_slli_si128(d, 1))));
         __m128i value = _mm_or_si128(_mm_and_si128(d, _mm_and_si128(c, _mm_set1_epi8(0x0F))),
                                      _mm_and_si128(m, _mm_set1_epi8(1)));
         if (k == 4) {
             // Of the last load only columns 65-68 (bytes 11-14) count towards the checksum.
-            value = _mm_and_si128(value, _mm_set_epi8(0, 0x7F, 0x7F, 0x7F, 0x7F, 0, 0, 0, 0, 0,
-                                                      0, 0, 0, 0, 0, 0));
+            value = _mm_and_si128(
+                value, _mm_set_epi8(0, 0x7F, 0x7F, 0x7F, 0x7F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0));
         }
         // At most 9 per byte and load: the sums stay below 256.
         score = _mm_add_epi8(score, value);

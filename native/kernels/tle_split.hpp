@@ -90,7 +90,7 @@ inline LineKind line_kind(const TextLine& l) noexcept {
 /// set; a name followed by another name is dropped. A UTF-8 byte-order mark at the start of
 /// the buffer is skipped.
 class Splitter {
-  public:
+public:
     /// `first_line` is the number of the buffer's first line (for a buffer that continues
     /// earlier text).
     Splitter(const char* data, const std::size_t size, const std::int64_t first_line = 1) noexcept
@@ -104,26 +104,24 @@ class Splitter {
         TextLine l;
         while (take(l)) {
             switch (line_kind(l)) {
-                case LineKind::name:
-                    if (l.size >= 2 && l.text[0] == '0' && l.text[1] == ' ') {
-                        l.text += 2;
-                        l.size -= 2;
+            case LineKind::name:
+                if (l.size >= 2 && l.text[0] == '0' && l.text[1] == ' ') {
+                    l.text += 2;
+                    l.size -= 2;
+                }
+                out.name = l;
+                continue;
+            case LineKind::line2: out.line2 = l; return true;
+            case LineKind::line1:
+                out.line1 = l;
+                if (take(l)) {
+                    if (line_kind(l) == LineKind::line2) {
+                        out.line2 = l;
+                    } else {
+                        held_ = l;
                     }
-                    out.name = l;
-                    continue;
-                case LineKind::line2:
-                    out.line2 = l;
-                    return true;
-                case LineKind::line1:
-                    out.line1 = l;
-                    if (take(l)) {
-                        if (line_kind(l) == LineKind::line2) {
-                            out.line2 = l;
-                        } else {
-                            held_ = l;
-                        }
-                    }
-                    return true;
+                }
+                return true;
             }
         }
         return false;
@@ -132,7 +130,7 @@ class Splitter {
     /// Bytes read so far (a line held back for the next set counts as read).
     std::size_t position() const noexcept { return pos_; }
 
-  private:
+private:
     /// The held-back line, or the next non-blank line with trailing white space removed.
     bool take(TextLine& l) noexcept {
         if (held_.present()) {

@@ -102,8 +102,8 @@ int check_required(const char* func, const Params& params, PyObject** out) {
 
 }  // namespace
 
-int bind_vectorcall(const char* func, const Params& params, PyObject* const* args,
-                    Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
+int bind_vectorcall(const char* func, const Params& params, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject** out) {
     const size_t n = params.names.size();
     for (size_t i = 0; i < n; ++i) out[i] = nullptr;
     if (nargs > params.npositional ||

@@ -49,8 +49,8 @@ void raise_params_count(const char* func, const Params& params, Py_ssize_t requi
 /// Binds vectorcall arguments to `params` and writes borrowed references into `out`
 /// (one slot per parameter, NULL where a parameter was not given). 0 on success, -1 with
 /// the error set. `func` names the callable in error messages.
-int bind_vectorcall(const char* func, const Params& params, PyObject* const* args,
-                    Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
+int bind_vectorcall(const char* func, const Params& params, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject** out);
 /// The same for a tuple and an optional dict, as tp_new and tp_init receive them. The dict is
 /// mutable and Python code the callee runs can reach it (gc.get_referrers), so each value bound
 /// from it is also held in `held` (one slot per parameter) for as long as the caller keeps it.

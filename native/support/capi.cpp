@@ -51,8 +51,8 @@ int import_capi(PyObject* module, const char* name, const char* signature, bool 
     if (!found || std::strcmp(found, signature) != 0) {
         PyErr_Clear();
         PyErr_Format(PyExc_TypeError,
-                     "C %.8s %.200s.%.200s has wrong signature (expected %.500s, got %.500s)",
-                     what, modname, name, signature, found ? found : "(none)");
+                     "C %.8s %.200s.%.200s has wrong signature (expected %.500s, got %.500s)", what,
+                     modname, name, signature, found ? found : "(none)");
         return -1;
     }
     void* p = PyCapsule_GetPointer(capsule, signature);

@@ -194,8 +194,8 @@ PyObject* get_signature(PyObject* self, void*) {
             return nullptr;
         PyObject* ann = PyDict_GetItemString(annotations.get(), p.names[i]);  // borrowed
         if (ann && PyDict_SetItemString(kwargs.get(), "annotation", ann) < 0) return nullptr;
-        Ref args = Ref::steal(Py_BuildValue("(sO)", p.names[i],
-                                            i < p.npositional ? pos_kind.get() : kw_kind.get()));
+        Ref args = Ref::steal(
+            Py_BuildValue("(sO)", p.names[i], i < p.npositional ? pos_kind.get() : kw_kind.get()));
         if (!args) return nullptr;
         Ref param = Ref::steal(PyObject_Call(parameter.get(), args.get(), kwargs.get()));
         if (!param || PyList_Append(list.get(), param.get()) < 0) return nullptr;

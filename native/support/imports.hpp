@@ -41,27 +41,28 @@ int bind_siblings(std::span<const Sibling> names, MissingName missing, Ref* all 
 
 /// One native entry a module binds from a sibling's `__pyx_capi__` (see capi.hpp).
 struct NativeImport {
-    const char* module;     ///< import path
+    const char* module;  ///< import path
     const char* name;
     const char* signature;  ///< the text the entry must carry, character for character
     bool is_function;
-    void* slot;                        ///< the typed pointer to set
+    void* slot;                           ///< the typed pointer to set
     void (*assign)(void* slot, void* p);  ///< stores `p` into `slot` under its type
 };
 
 /// The entry for a C function, stored into `out`.
 template <class F>
-NativeImport native_function(const char* module, const char* name, const char* signature,
-                             F*& out) {
-    return {module, name, signature, true, &out,
-            [](void* slot, void* p) { *static_cast<F**>(slot) = reinterpret_cast<F*>(p); }};
+NativeImport native_function(const char* module, const char* name, const char* signature, F*& out) {
+    return {
+        module,    name,
+        signature, true,
+        &out,      [](void* slot, void* p) { *static_cast<F**>(slot) = reinterpret_cast<F*>(p); }};
 }
 /// The entry for a variable, whose address is stored into `out`.
 template <class T>
-NativeImport native_variable(const char* module, const char* name, const char* signature,
-                             T*& out) {
-    return {module, name, signature, false, &out,
-            [](void* slot, void* p) { *static_cast<T**>(slot) = static_cast<T*>(p); }};
+NativeImport native_variable(const char* module, const char* name, const char* signature, T*& out) {
+    return {module,    name,
+            signature, false,
+            &out,      [](void* slot, void* p) { *static_cast<T**>(slot) = static_cast<T*>(p); }};
 }
 
 /// Binds `entries` in order (each module imported when its entry follows one of another

@@ -34,24 +34,24 @@ PyObject* module_along_mro(PyTypeObject* type, const PyModuleDef* def) noexcept;
 /// With `text`, the exec slot sets it to that text as an interned str before the module's exec.
 template <class S, class T>
 struct StateRef {
-    T* S::*member;
+    T* S::* member;
     const char* text;
 };
 
 /// An owned member (a PyObject*, a PyTypeObject* or another object pointer).
 template <class S, class T>
-constexpr StateRef<S, T> owned(T* S::*member) noexcept {
+constexpr StateRef<S, T> owned(T* S::* member) noexcept {
     return {member, nullptr};
 }
 /// An owned str member set at exec to `text`, interned.
 template <class S>
-constexpr StateRef<S, PyObject> interned(PyObject* S::*member, const char* text) noexcept {
+constexpr StateRef<S, PyObject> interned(PyObject* S::* member, const char* text) noexcept {
     return {member, text};
 }
 
 /// A state that lists its owned members once, as
-/// `static constexpr auto refs() { return std::tuple{py::owned(&S::a), py::interned(&S::b, "b")}; }`.
-/// Members not listed (flags, numbers, borrowed caches) are left alone.
+/// `static constexpr auto refs() { return std::tuple{py::owned(&S::a), py::interned(&S::b, "b")};
+/// }`. Members not listed (flags, numbers, borrowed caches) are left alone.
 template <class S>
 concept ListsRefs = requires { S::refs(); };
 

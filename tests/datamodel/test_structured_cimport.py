@@ -97,7 +97,5 @@ def test_mangled_record_name_in_signature_texts(tmp_path):
         "from orbivex.datamodel.structured cimport COE_t\n"
         "cdef int c_use(double* r, COE_t* out) except -1\n"
     )
-    c = generated_c(
-        tmp_path, "mangled", "from userpkg.kernels cimport c_use\n", [tmp_path / "inc"]
-    )
+    c = generated_c(tmp_path, "mangled", "from userpkg.kernels cimport c_use\n", [tmp_path / "inc"])
     assert "int (double *, __pyx_t_7orbivex_9datamodel_10structured_COE_t *)" in c

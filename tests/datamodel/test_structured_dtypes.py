@@ -33,13 +33,17 @@ LAYOUTS = {
         14,
     ),
     "GeoState_dt": (
-        [(n, "f8", (), 8 * i) for i, n in enumerate(
-            ["lat", "lon", "alt", "lat_dot", "lon_dot", "alt_dot"])],
+        [
+            (n, "f8", (), 8 * i)
+            for i, n in enumerate(["lat", "lon", "alt", "lat_dot", "lon_dot", "alt_dot"])
+        ],
         48,
     ),
     "COE_dt": (
-        [(n, "f8", (), 8 * i) for i, n in enumerate(
-            ["ecc", "sma", "inc", "raa", "arp", "tra", "slr"])],
+        [
+            (n, "f8", (), 8 * i)
+            for i, n in enumerate(["ecc", "sma", "inc", "raa", "arp", "tra", "slr"])
+        ],
         56,
     ),
 }

@@ -73,4 +73,3 @@ def mat_x_vec(m, a):
         acc += m[i][2] * a[2]
         out.append(acc)
     return out
-

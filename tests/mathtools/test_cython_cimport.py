@@ -12,10 +12,12 @@ from tests.helpers import bits
 from tests.mathtools import quiver_reference as ref
 
 # Every entry the modules publish is cimported, so the import checks each one's text.
-CONSUMER = f"""
+CONSUMER = (
+    f"""
 from orbivex.mathtools.quiver.quiver cimport {", ".join(table(quiver))}
 from orbivex.mathtools.misc.misc cimport {", ".join(table(misc))}
-""" + """
+"""
+    + """
 cdef list as_list(double* v):
     return [v[0], v[1], v[2]]
 
@@ -61,6 +63,7 @@ def vector_ops(a, b, double s):
 def rows(a):
     return norm_array(a), normalize_array(a)
 """
+)
 
 
 @pytest.fixture(scope="module")

@@ -107,17 +107,33 @@ def test_sorting_reads_each_key_once_and_compares_with_lt():
         ((tle_at(100.5), TLE(*with_satno(5))), {}, AssertionError, ""),
         (([tle_at(100.5)],), {}, AttributeError, "'list' object has no attribute 'epoch'"),
         ((tle_at(100.5), None), {}, AttributeError, "'NoneType' object has no attribute 'epoch'"),
-        ((tle_at(100.5),), {"satname": b"ISS"}, TypeError,
-         "Argument 'satname' has incorrect type (expected str, got bytes)"),
-        ((tle_at(100.5),), {"name": "ISS"}, TypeError,
-         "__cinit__() got an unexpected keyword argument 'name'"),
-        ((tle_at(100.5),), {"satname": 5, "name": "ISS"}, TypeError,
-         "__cinit__() got an unexpected keyword argument 'name'"),
-        ((tle_at(100.5),), {"satname": 5, 1: "ISS"}, TypeError,
-         "__cinit__() keywords must be strings"),
+        (
+            (tle_at(100.5),),
+            {"satname": b"ISS"},
+            TypeError,
+            "Argument 'satname' has incorrect type (expected str, got bytes)",
+        ),
+        (
+            (tle_at(100.5),),
+            {"name": "ISS"},
+            TypeError,
+            "__cinit__() got an unexpected keyword argument 'name'",
+        ),
+        (
+            (tle_at(100.5),),
+            {"satname": 5, "name": "ISS"},
+            TypeError,
+            "__cinit__() got an unexpected keyword argument 'name'",
+        ),
+        (
+            (tle_at(100.5),),
+            {"satname": 5, 1: "ISS"},
+            TypeError,
+            "__cinit__() keywords must be strings",
+        ),
         ((TLE(line1(satno="I1234"), L2),), {}, TypeError, "an integer is required"),
         ((Duck(1, satno=2**31),), {}, OverflowError, "value too large to convert to int"),
-        ((Duck(1, satno=-2**31 - 1),), {}, OverflowError, "value too large to convert to int"),
+        ((Duck(1, satno=-(2**31) - 1),), {}, OverflowError, "value too large to convert to int"),
         ((Duck(1, satno=2**80),), {}, OverflowError, "value too large to convert to int"),
         ((Duck(1, satno=None),), {}, TypeError, "an integer is required"),
     ],
@@ -222,12 +238,15 @@ def test_properties_are_read_only_and_documented():
     for name in ["size", "satname", "satno", "epoch", *ARRAYS]:
         with pytest.raises(AttributeError):
             setattr(e, name, None)
-    docs = {name: vars(ELSET)[name].__doc__ for name in
-            ["size", "satname", "satno", *ARRAYS, "epoch"]}
+    docs = {
+        name: vars(ELSET)[name].__doc__ for name in ["size", "satname", "satno", *ARRAYS, "epoch"]
+    }
     assert docs == {
-        "size": "ELSET.size: int", "satname": "ELSET.satname: str",
+        "size": "ELSET.size: int",
+        "satname": "ELSET.satname: str",
         "satno": "ELSET.satno: int | str",
-        **{n: f"ELSET.{n}: ndarray[double]" for n in ARRAYS}, "epoch": None,
+        **{n: f"ELSET.{n}: ndarray[double]" for n in ARRAYS},
+        "epoch": None,
     }
     declared = [n for n, v in vars(ELSET).items() if type(v).__name__ == "getset_descriptor"]
     assert declared[: len(ELSET_PROPERTIES)] == ["size", "satname", "satno", *ARRAYS, "epoch"]
@@ -261,8 +280,9 @@ def test_header_and_body_read_through_properties():
             getattr(r, name)(None)
 
 
-@pytest.mark.parametrize("action", [pickle.dumps, copy.copy, copy.deepcopy,
-                                    lambda e: e.__setstate__(None)])
+@pytest.mark.parametrize(
+    "action", [pickle.dumps, copy.copy, copy.deepcopy, lambda e: e.__setstate__(None)]
+)
 def test_pickling_is_refused(action):
     with pytest.raises(TypeError) as info:
         action(ELSET(tle_at(100.5)))

@@ -100,7 +100,7 @@ def test_pyi_declares_the_catalogue_properties_methods_and_constructor(name):
     positional = init["names"][: init["positional"]]
     assert [a.arg for a in new.args] == ["cls", *positional]
     assert (new.vararg.arg if new.vararg else None) == init["varargs"]
-    assert [a.arg for a in new.kwonlyargs] == init["names"][init["positional"]:]
+    assert [a.arg for a in new.kwonlyargs] == init["names"][init["positional"] :]
     # Exactly the optional parameters have a default in the stub.
     assert len(new.defaults) == max(len(positional) - init["required"], 0)
     keywords = range(init["positional"], len(init["names"]))
@@ -110,8 +110,11 @@ def test_pyi_declares_the_catalogue_properties_methods_and_constructor(name):
 @pytest.mark.parametrize("name", TYPES)
 def test_the_types_show_what_the_catalogue_declares(name):
     cls, entry = TYPES[name]
-    declared = [(n, v.__doc__) for n, v in vars(cls).items()
-                if type(v).__name__ == "getset_descriptor" and n != "__dict__"]
+    declared = [
+        (n, v.__doc__)
+        for n, v in vars(cls).items()
+        if type(v).__name__ == "getset_descriptor" and n != "__dict__"
+    ]
     assert declared == [tuple(p) for p in entry["properties"]]
     for method in entry["methods"]:
         function = vars(cls)[method["name"]]
@@ -126,9 +129,9 @@ def test_the_types_show_what_the_catalogue_declares(name):
 
 
 def test_elements_and_their_counterparts():
-    assert cat.ELEMENT_NAMES == [f[0] for f in cat.TLE["fields"]][-len(cat.ELEMENTS):]
-    assert cat.TLE_PROPERTIES[-len(cat.ELEMENTS):] == [(n, None) for n in cat.ELEMENT_NAMES]
-    arrays = [f[0] for f in cat.ELSET["fields"]][-len(cat.ELEMENTS):]
+    assert cat.ELEMENT_NAMES == [f[0] for f in cat.TLE["fields"]][-len(cat.ELEMENTS) :]
+    assert cat.TLE_PROPERTIES[-len(cat.ELEMENTS) :] == [(n, None) for n in cat.ELEMENT_NAMES]
+    arrays = [f[0] for f in cat.ELSET["fields"]][-len(cat.ELEMENTS) :]
     assert arrays == ["_" + n for n in cat.ELSET_ARRAYS]
     assert [e["array"] for e in cat.ELEMENTS] == ["_" + e["name"] for e in cat.ELEMENTS]
     # Every element shows in exactly one table of TLE's text.
@@ -138,10 +141,22 @@ def test_elements_and_their_counterparts():
 
 # The layout of TLE's text is published behaviour: pinned here, once, with each row's unit.
 TEXT_LAYOUT = {
-    "Orbital Elements:": [("ecc", "none"), ("sma", "length"), ("inc", "angle"),
-                          ("raa", "angle"), ("arp", "angle"), ("tra", "angle")],
-    "Derived Elements:": [("orp", "duration"), ("mnm", "rate"), ("mea", "angle"),
-                          ("eca", "angle"), ("pge", "length"), ("apg", "length")],
+    "Orbital Elements:": [
+        ("ecc", "none"),
+        ("sma", "length"),
+        ("inc", "angle"),
+        ("raa", "angle"),
+        ("arp", "angle"),
+        ("tra", "angle"),
+    ],
+    "Derived Elements:": [
+        ("orp", "duration"),
+        ("mnm", "rate"),
+        ("mea", "angle"),
+        ("eca", "angle"),
+        ("pge", "length"),
+        ("apg", "length"),
+    ],
 }
 
 

@@ -187,8 +187,14 @@ def test_subclass_from_python():
 
 @pytest.mark.parametrize(
     "action",
-    [pickle.dumps, copy.copy, copy.deepcopy, lambda t: t.__reduce__(),
-     lambda t: t.__reduce_ex__(2), lambda t: t.__setstate__({})],
+    [
+        pickle.dumps,
+        copy.copy,
+        copy.deepcopy,
+        lambda t: t.__reduce__(),
+        lambda t: t.__reduce_ex__(2),
+        lambda t: t.__setstate__({}),
+    ],
 )
 def test_pickling_and_copying_are_refused(action):
     with pytest.raises(TypeError) as info:

@@ -58,49 +58,83 @@ ANOMALY = "double (double const , double const )"
 @pytest.mark.parametrize(
     "setup, last_line",
     [
-        ('substitute("orbivex.units.units", drop=["kg"])',
-         "ImportError: orbivex.units.units does not export expected C variable kg"),
-        ('substitute("orbivex.units.units", resign={"deg": "float"})',
-         "TypeError: C variable orbivex.units.units.deg has wrong signature "
-         "(expected double, got float)"),
-        ('substitute("orbivex.state.coe", drop=["c_tra_from_eca"])',
-         "ImportError: orbivex.state.coe does not export expected C function c_tra_from_eca"),
-        ('substitute("orbivex.state.coe", drop=["_2pi"])',
-         "ImportError: orbivex.state.coe does not export expected C variable _2pi"),
-        (f'substitute("orbivex.state.coe", resign={{"c_sma_from_mnm": "{ANOMALY}"}})',
-         f"TypeError: C function orbivex.state.coe.c_sma_from_mnm has wrong signature "
-         f"(expected {SIZE}, got {ANOMALY})"),
-        (f'substitute("orbivex.state.coe", resign={{"c_eca_from_mea": "{SIZE}"}})',
-         f"TypeError: C function orbivex.state.coe.c_eca_from_mea has wrong signature "
-         f"(expected {ANOMALY}, got {SIZE})"),
-        ('substitute("orbivex.frames.frames", drop=["TEME"])',
-         "ImportError: cannot import name 'TEME' from 'orbivex.frames.frames'"),
-        ('substitute("orbivex.frames.frames", drop=["ENU"])',
-         "ImportError: cannot import name 'ENU' from 'orbivex.frames.frames'"),
-        ('substitute("orbivex.mathtools.ellipsoid.ellipsoid", drop=["GRS80"])',
-         "ImportError: cannot import name 'GRS80' from 'orbivex.mathtools.ellipsoid.ellipsoid'"),
-        ('substitute("orbivex.bodies.bodies", drop=["Moon"])',
-         "ImportError: cannot import name 'Moon' from 'orbivex.bodies.bodies'"),
-        ('substitute("orbivex.time.time", drop=["Time"])',
-         "ImportError: cannot import name 'Time' from 'orbivex.time.time'"),
-        ('substitute("orbivex.utils.representable", drop=["Representable"])',
-         "ImportError: cannot import name 'Representable' from 'orbivex.utils.representable'"),
-        ('substitute("orbivex.time.time", replace={"Time": lambda *a: None})',
-         "TypeError: orbivex.time.time.Time is not a type object"),
-        ('substitute("orbivex.bodies.bodies", replace={"Earth": object()})',
-         "TypeError: orbivex.bodies.bodies.Earth is not a type object"),
-        ('substitute("orbivex.utils.representable", replace={"Representable": dict})',
-         "ValueError: orbivex.utils.representable.Representable size changed, may indicate "
-         "binary incompatibility. Expected 24 from C header, got 48 from PyObject"),
-        ('sys.modules["orbivex.units.units"] = None',
-         "ModuleNotFoundError: import of orbivex.units.units halted; None in sys.modules"),
+        (
+            'substitute("orbivex.units.units", drop=["kg"])',
+            "ImportError: orbivex.units.units does not export expected C variable kg",
+        ),
+        (
+            'substitute("orbivex.units.units", resign={"deg": "float"})',
+            "TypeError: C variable orbivex.units.units.deg has wrong signature "
+            "(expected double, got float)",
+        ),
+        (
+            'substitute("orbivex.state.coe", drop=["c_tra_from_eca"])',
+            "ImportError: orbivex.state.coe does not export expected C function c_tra_from_eca",
+        ),
+        (
+            'substitute("orbivex.state.coe", drop=["_2pi"])',
+            "ImportError: orbivex.state.coe does not export expected C variable _2pi",
+        ),
+        (
+            f'substitute("orbivex.state.coe", resign={{"c_sma_from_mnm": "{ANOMALY}"}})',
+            f"TypeError: C function orbivex.state.coe.c_sma_from_mnm has wrong signature "
+            f"(expected {SIZE}, got {ANOMALY})",
+        ),
+        (
+            f'substitute("orbivex.state.coe", resign={{"c_eca_from_mea": "{SIZE}"}})',
+            f"TypeError: C function orbivex.state.coe.c_eca_from_mea has wrong signature "
+            f"(expected {ANOMALY}, got {SIZE})",
+        ),
+        (
+            'substitute("orbivex.frames.frames", drop=["TEME"])',
+            "ImportError: cannot import name 'TEME' from 'orbivex.frames.frames'",
+        ),
+        (
+            'substitute("orbivex.frames.frames", drop=["ENU"])',
+            "ImportError: cannot import name 'ENU' from 'orbivex.frames.frames'",
+        ),
+        (
+            'substitute("orbivex.mathtools.ellipsoid.ellipsoid", drop=["GRS80"])',
+            "ImportError: cannot import name 'GRS80' from 'orbivex.mathtools.ellipsoid.ellipsoid'",
+        ),
+        (
+            'substitute("orbivex.bodies.bodies", drop=["Moon"])',
+            "ImportError: cannot import name 'Moon' from 'orbivex.bodies.bodies'",
+        ),
+        (
+            'substitute("orbivex.time.time", drop=["Time"])',
+            "ImportError: cannot import name 'Time' from 'orbivex.time.time'",
+        ),
+        (
+            'substitute("orbivex.utils.representable", drop=["Representable"])',
+            "ImportError: cannot import name 'Representable' from 'orbivex.utils.representable'",
+        ),
+        (
+            'substitute("orbivex.time.time", replace={"Time": lambda *a: None})',
+            "TypeError: orbivex.time.time.Time is not a type object",
+        ),
+        (
+            'substitute("orbivex.bodies.bodies", replace={"Earth": object()})',
+            "TypeError: orbivex.bodies.bodies.Earth is not a type object",
+        ),
+        (
+            'substitute("orbivex.utils.representable", replace={"Representable": dict})',
+            "ValueError: orbivex.utils.representable.Representable size changed, may indicate "
+            "binary incompatibility. Expected 24 from C header, got 48 from PyObject",
+        ),
+        (
+            'sys.modules["orbivex.units.units"] = None',
+            "ModuleNotFoundError: import of orbivex.units.units halted; None in sys.modules",
+        ),
     ],
 )
 def test_a_missing_or_different_sibling_fails_the_import(setup, last_line):
     if "size changed" in last_line:
         from orbivex.utils.representable import Representable
+
         last_line = last_line.replace("24", str(Representable.__basicsize__)).replace(
-            "48", str(dict.__basicsize__))
+            "48", str(dict.__basicsize__)
+        )
     assert import_error(setup) == last_line
 
 
@@ -150,7 +184,8 @@ def test_the_satellite_check_is_an_assertion():
     assert debug.stdout.splitlines() == ["AssertionError ", "AssertionError "], debug.stderr
     optimised = run(ONE_SATELLITE_CHECK, "-O")
     assert optimised.stdout.splitlines() == ["KeyError 'pop from an empty set'", "built True"], (
-        optimised.stderr)
+        optimised.stderr
+    )
 
 
 ATAN2_FAILS = f"""

@@ -52,10 +52,12 @@ class StrSub(str):
         ((L1, L2, True, 4), {}, "__cinit__() takes at most 3 positional arguments (4 given)"),
         ((L1, L2), {"strict": 1}, "__cinit__() got an unexpected keyword argument 'strict'"),
         ((L1, L2), {1: True}, "__cinit__() keywords must be strings"),
-        ((L1,), {"line1": L1, "line2": L2},
-         "__cinit__() got multiple values for keyword argument 'line1'"),
-        ((L1.encode(), L2), {},
-         "Argument 'line1' has incorrect type (expected str, got bytes)"),
+        (
+            (L1,),
+            {"line1": L1, "line2": L2},
+            "__cinit__() got multiple values for keyword argument 'line1'",
+        ),
+        ((L1.encode(), L2), {}, "Argument 'line1' has incorrect type (expected str, got bytes)"),
         ((L1, None), {}, "Argument 'line2' has incorrect type (expected str, got NoneType)"),
         ((None, 5), {}, "Argument 'line1' has incorrect type (expected str, got NoneType)"),
         ((StrSub(L1), L2), {}, "Argument 'line1' has incorrect type (expected str, got StrSub)"),
@@ -254,7 +256,12 @@ def test_short_line2_yields_the_part_that_exists():
 
 
 DECIMAL_COMMA = [
-    "de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "nl_NL.UTF-8", "ru_RU.UTF-8",
+    "de_DE.UTF-8",
+    "de_DE.utf8",
+    "fr_FR.UTF-8",
+    "fr_FR.utf8",
+    "nl_NL.UTF-8",
+    "ru_RU.UTF-8",
 ]
 
 # Run in a fresh interpreter so the process locale of the test session is never touched.
@@ -285,8 +292,10 @@ def test_a_decimal_comma_locale_changes_nothing(tmp_path):
     done = run_python(LOCALE_CHECK, args=args)
     if done.returncode == 3 and shutil.which("localedef"):
         # No such locale installed: compile one from the system's locale sources.
-        subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", str(tmp_path / "de_DE.UTF-8")],
-                       capture_output=True)
+        subprocess.run(
+            ["localedef", "-i", "de_DE", "-f", "UTF-8", str(tmp_path / "de_DE.UTF-8")],
+            capture_output=True,
+        )
         done = run_python(LOCALE_CHECK, args=args, env={"LOCPATH": str(tmp_path)})
     if done.returncode == 3:
         pytest.skip("no decimal-comma locale available")
@@ -306,8 +315,11 @@ def test_fields_convert_as_the_c_library_does(inc, ecc, mnm):
     text = line2(inc=inc, ecc=ecc, mnm=mnm).upper().strip()
     t = TLE(L1, text)
     got = [t.inc, t.ecc, t.mnm]
-    want = [c_atof(text[8:16]) * units.deg, c_atof("." + text[26:33]),
-            (c_atof(text[52:63]) * units.rev) / units.day]
+    want = [
+        c_atof(text[8:16]) * units.deg,
+        c_atof("." + text[26:33]),
+        (c_atof(text[52:63]) * units.rev) / units.day,
+    ]
     assert bits(got) == bits(want), (text, got, want)
 
 

@@ -14,8 +14,21 @@ from .tle_lines import L1, L2, line1
 HUGE = L1 + "7" * 10**6
 
 ODD_LINES = [
-    "", " ", "\n", "1", "\x00", "\x00" * 100, "1 25544\x00U" + "9" * 80, L1[:19], L1[:32],
-    HUGE, " " * 10**6, "\t" * 500 + L1 + "\r\n" * 500, "-" * 69, "." * 70, "e" * 69,
+    "",
+    " ",
+    "\n",
+    "1",
+    "\x00",
+    "\x00" * 100,
+    "1 25544\x00U" + "9" * 80,
+    L1[:19],
+    L1[:32],
+    HUGE,
+    " " * 10**6,
+    "\t" * 500 + L1 + "\r\n" * 500,
+    "-" * 69,
+    "." * 70,
+    "e" * 69,
     "0x" + "f" * 67,
 ]
 
@@ -105,7 +118,8 @@ CASES = {
     "elset_text": lambda: ELSET(*tles())._get_header(),
     "elset_str_satno": lambda: swallow(TypeError, TLE(line1(satno="A1"), L2), target=ELSET)(),
     "elset_two_satellites": lambda: swallow(
-        AssertionError, TLE(L1, L2), TLE(line1(satno="00005"), L2), target=ELSET)(),
+        AssertionError, TLE(L1, L2), TLE(line1(satno="00005"), L2), target=ELSET
+    )(),
     "elset_bad_name": lambda: swallow(TypeError, *tles(), satname=b"x", target=ELSET)(),
     "elset_no_epoch": lambda: swallow(AttributeError, TLE(L1, L2), 5, target=ELSET)(),
 }

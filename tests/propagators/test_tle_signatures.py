@@ -78,8 +78,14 @@ def test_the_default_of_strict_validation_is_the_same_as_leaving_it_out():
 
 
 @pytest.mark.parametrize(
-    "kwargs, binds", [({}, True), ({"satname": "ISS"}, True), ({"satname": None}, True),
-                      ({"name": "ISS"}, False), ({"satname": "ISS", "epoch": 1}, False)]
+    "kwargs, binds",
+    [
+        ({}, True),
+        ({"satname": "ISS"}, True),
+        ({"satname": None}, True),
+        ({"name": "ISS"}, False),
+        ({"satname": "ISS", "epoch": 1}, False),
+    ],
 )
 def test_the_elset_signature_binds_what_the_constructor_accepts(kwargs, binds):
     elements = (TLE(L1, L2), TLE(line1(day="101.5"), L2))

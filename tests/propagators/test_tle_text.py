@@ -70,8 +70,9 @@ def tables(t):
     """The two element tables as _get_body must build them."""
     result = []
     for title in TEXT_TABLES:
-        rows = [(e["name"], *unit_cells(e["unit"], getattr(t, e["name"])))
-                for e in text_rows(title)]
+        rows = [
+            (e["name"], *unit_cells(e["unit"], getattr(t, e["name"]))) for e in text_rows(title)
+        ]
         result.append(
             {"SI units": {n: si for n, si, _ in rows}, "Op. units": {n: op for n, _, op in rows}}
         )
@@ -106,10 +107,18 @@ def test_body_pieces_order_and_cells(lines):
         assert list(data["SI units"]) == list(data["Op. units"]) == labels
     assert (title1, title2) == (("title", "Orbital Elements:"), ("title", "Derived Elements:"))
     assert t.log[: t.log.index("line2") + 8] == [
-        "form", "frame", "frame", "line1", "line2",
+        "form",
+        "frame",
+        "frame",
+        "line1",
+        "line2",
         ("format", "<form>", ""),
-        "title", ("format", "<Orbital Elements:>", ""), ("format", "<frame 2>", ""),
-        "title", ("format", "<Derived Elements:>", ""), ("format", "<frame 3>", ""),
+        "title",
+        ("format", "<Orbital Elements:>", ""),
+        ("format", "<frame 2>", ""),
+        "title",
+        ("format", "<Derived Elements:>", ""),
+        ("format", "<frame 3>", ""),
     ]
 
 
@@ -145,8 +154,9 @@ def test_with_the_base_services():
     assert "Two-line Elements (TLE)" in text and L1 in text and L2 in text
 
 
-@pytest.mark.parametrize("service", ["_create_formatted_form", "_create_formatted_frame",
-                                     "_format_as_property"])
+@pytest.mark.parametrize(
+    "service", ["_create_formatted_form", "_create_formatted_frame", "_format_as_property"]
+)
 def test_service_errors_propagate(service):
     class Failing(TLE):
         pass
@@ -196,8 +206,10 @@ def test_methods_introspection_and_argument_errors():
 def test_text_hooks_refuse_any_other_object(name):
     # An ELSET is a Representable too, but not a TLE.
     elset = ELSET(TLE(L1, L2))
-    for other, type_name in ((elset, "orbivex.propagators.analytical.sgp4.tle.ELSET"),
-                             (1.5, "float")):
+    for other, type_name in (
+        (elset, "orbivex.propagators.analytical.sgp4.tle.ELSET"),
+        (1.5, "float"),
+    ):
         with pytest.raises(TypeError) as caught:
             vars(TLE)[name](other)
         assert str(caught.value) == (

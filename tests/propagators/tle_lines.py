@@ -13,14 +13,21 @@ def line1(satno="25544", year="24", day="100.50000000"):
     return "".join(text)
 
 
-def line2(inc=" 51.6400", raa="208.9163", ecc="0006703", arp=" 69.9862", mea=" 25.2906",
-          mnm="15.50000000"):
+def line2(
+    inc=" 51.6400", raa="208.9163", ecc="0006703", arp=" 69.9862", mea=" 25.2906", mnm="15.50000000"
+):
     """Line 2 with the six element fields put in their columns."""
     text = list(L2)
-    for start, value, width in ((8, inc, 8), (17, raa, 8), (26, ecc, 7), (34, arp, 8),
-                                (43, mea, 8), (52, mnm, 11)):
+    for start, value, width in (
+        (8, inc, 8),
+        (17, raa, 8),
+        (26, ecc, 7),
+        (34, arp, 8),
+        (43, mea, 8),
+        (52, mnm, 11),
+    ):
         assert len(value) == width, (value, width)
-        text[start:start + width] = value
+        text[start : start + width] = value
     return "".join(text)
 
 

@@ -170,29 +170,29 @@ def coe_from_sv(r, v, gm):
     """(ecc, sma, inc, raa, arp, tra, slr)."""
     r = [float(x) for x in r]
     v = [float(x) for x in v]
-    l = _cross(r, v)
-    l2 = _dot(l, l)
+    h = _cross(r, v)
+    l2 = _dot(h, h)
     if l2 == 0.0:
         return (NAN,) * 7
     l_norm = sqrt(l2)
-    q = l[2] / l_norm
+    q = h[2] / l_norm
     inc = math.acos(q) if -1.0 <= q <= 1.0 else NAN
     u_r = _normalize(r)
-    e = _cross(v, l)
+    e = _cross(v, h)
     e = [_div(e[k], gm) - u_r[k] for k in range(3)]
     ecc = _norm(e)
     slr = _div(l2, gm)
     sma = math.inf if ecc == 1.0 else _div(_div(l2, gm), 1.0 - ecc * ecc)
-    raa = 0.0 if inc == 0.0 else atan2_asymmetric(l[0], -l[1])
+    raa = 0.0 if inc == 0.0 else atan2_asymmetric(h[0], -h[1])
     u_n = [_cos(raa), _sin(raa), 0.0]
     if ecc == 0.0:
         arp = 0.0
         u_e = u_n
     else:
-        u_q = [x / l_norm for x in _cross(l, u_n)]
+        u_q = [x / l_norm for x in _cross(h, u_n)]
         arp = atan2_asymmetric(_dot(u_q, e), _dot(u_n, e))
         u_e = _normalize(e)
-    u_p = [x / l_norm for x in _cross(l, u_e)]
+    u_p = [x / l_norm for x in _cross(h, u_e)]
     tra = atan2_asymmetric(_dot(u_p, r), _dot(u_e, r))
     return (ecc, sma, inc, raa, arp, tra, slr)
 

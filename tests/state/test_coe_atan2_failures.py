@@ -116,8 +116,14 @@ def results():
 
 
 FUNCTIONS = cat.BOUND_ANOMALY
-KINDS = {"scalar": 1, "array-first": 1, "array-later": 4, "ecc-array": 3, "both-arrays": 5,
-         "subclass": 2}
+KINDS = {
+    "scalar": 1,
+    "array-first": 1,
+    "array-later": 4,
+    "ecc-array": 3,
+    "both-arrays": 5,
+    "subclass": 2,
+}
 
 
 @pytest.mark.parametrize("value", [0.5, -1.0])

@@ -68,12 +68,25 @@ def test_generated_signature_texts_are_the_published_ones(tmp_path):
 def test_consumer_binds_and_agrees(consumer):
     assert consumer.two_pi() == 6.283185307179586
     for x, gm in [(7e6, 3.986004418e14), (0.0, 1.0), (-1.0, 3.986004418e14)]:
-        py = [coe.orp_from_sma(x, gm), coe.sma_from_orp(x, gm), coe.mnm_from_sma(x, gm),
-              coe.sma_from_mnm(x, gm)]
+        py = [
+            coe.orp_from_sma(x, gm),
+            coe.sma_from_orp(x, gm),
+            coe.mnm_from_sma(x, gm),
+            coe.sma_from_mnm(x, gm),
+        ]
         assert bits(consumer.sizes(x, gm)) == bits(py)
     for x, e in [(0.3, 0.1), (7.0, 0.6), (-3.0, 0.5), (19.654965781773733, 0.8291313354603675)]:
-        py = [getattr(coe, n)(x, e) for n in ("eca_from_mea", "mea_from_eca", "eca_from_tra",
-                                              "tra_from_eca", "tra_from_mea", "mea_from_tra")]
+        py = [
+            getattr(coe, n)(x, e)
+            for n in (
+                "eca_from_mea",
+                "mea_from_eca",
+                "eca_from_tra",
+                "tra_from_eca",
+                "tra_from_mea",
+                "mea_from_tra",
+            )
+        ]
         assert bits(consumer.anomalies(x, e)) == bits(py)
     m = np.linspace(-10, 10, 9)
     assert bits(consumer.nogil_kepler(m, 0.4)) == bits(coe.tra_from_mea(m, 0.4))

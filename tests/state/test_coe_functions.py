@@ -38,6 +38,7 @@ def array_bits(a):
 
 # ---- introspection --------------------------------------------------------------------------
 
+
 def test_functions_created_in_order_with_module_names():
     names = [n for n, v in vars(coe).items() if callable(v) and n in ALL]
     assert names == ALL
@@ -92,39 +93,71 @@ def test_state_vector_function_introspection():
     assert type(coe.coe_from_sv.__defaults__[0]) is float
     assert coe.sv_from_coe.__defaults__ == (float(Earth.GM),)
     assert coe.coe_from_sv.__annotations__ == {
-        "r": "ndarray[double]", "v": "ndarray[double]", "GM": "float",
-        "return": "ndarray[COE_dt]"}
+        "r": "ndarray[double]",
+        "v": "ndarray[double]",
+        "GM": "float",
+        "return": "ndarray[COE_dt]",
+    }
     assert coe.sv_from_coe.__annotations__ == {
-        "coe": "ndarray[COE_dt]", "GM": "float", "return": "tuple[ndarray[double], 2]"}
+        "coe": "ndarray[COE_dt]",
+        "GM": "float",
+        "return": "tuple[ndarray[double], 2]",
+    }
     assert coe.coe_from_sv.__doc__.splitlines()[0] == (
         "coe_from_sv(r: ndarray[double], v: ndarray[double], double GM: float = Earth.GM) "
-        "-> ndarray[COE_dt]")
+        "-> ndarray[COE_dt]"
+    )
     assert coe.sv_from_coe.__doc__.splitlines()[0] == (
         "sv_from_coe(coe: ndarray[COE_dt], double GM: float = Earth.GM) "
-        "-> tuple[ndarray[double], 2]")
+        "-> tuple[ndarray[double], 2]"
+    )
     assert list(inspect.signature(coe.coe_from_sv).parameters) == ["r", "v", "GM"]
 
 
 # ---- call errors ----------------------------------------------------------------------------
 
+
 @pytest.mark.parametrize(
     "call, message",
     [
-        (lambda: coe.orp_from_sma(), "orp_from_sma() takes at least 1 positional argument (0 given)"),
-        (lambda: coe.orp_from_sma(1.0, 2.0, 3.0),
-         "orp_from_sma() takes at most 2 positional arguments (3 given)"),
-        (lambda: coe.orp_from_sma(1.0, gm=2.0),
-         "orp_from_sma() got an unexpected keyword argument 'gm'"),
-        (lambda: coe.orp_from_sma(1.0, sma=2.0),
-         "orp_from_sma() got multiple values for keyword argument 'sma'"),
-        (lambda: coe.eca_from_mea(1.0), "eca_from_mea() takes exactly 2 positional arguments (1 given)"),
-        (lambda: coe.tra_from_eca(1.0, 0.1, 3), "tra_from_eca() takes exactly 2 positional arguments (3 given)"),
+        (
+            lambda: coe.orp_from_sma(),
+            "orp_from_sma() takes at least 1 positional argument (0 given)",
+        ),
+        (
+            lambda: coe.orp_from_sma(1.0, 2.0, 3.0),
+            "orp_from_sma() takes at most 2 positional arguments (3 given)",
+        ),
+        (
+            lambda: coe.orp_from_sma(1.0, gm=2.0),
+            "orp_from_sma() got an unexpected keyword argument 'gm'",
+        ),
+        (
+            lambda: coe.orp_from_sma(1.0, sma=2.0),
+            "orp_from_sma() got multiple values for keyword argument 'sma'",
+        ),
+        (
+            lambda: coe.eca_from_mea(1.0),
+            "eca_from_mea() takes exactly 2 positional arguments (1 given)",
+        ),
+        (
+            lambda: coe.tra_from_eca(1.0, 0.1, 3),
+            "tra_from_eca() takes exactly 2 positional arguments (3 given)",
+        ),
         # Parameters before the first missing one count as given, also when passed by keyword.
-        (lambda: coe.eca_from_mea(mea=1.0),
-         "eca_from_mea() takes exactly 2 positional arguments (1 given)"),
-        (lambda: coe.coe_from_sv(v=1.0), "coe_from_sv() takes at least 2 positional arguments (0 given)"),
+        (
+            lambda: coe.eca_from_mea(mea=1.0),
+            "eca_from_mea() takes exactly 2 positional arguments (1 given)",
+        ),
+        (
+            lambda: coe.coe_from_sv(v=1.0),
+            "coe_from_sv() takes at least 2 positional arguments (0 given)",
+        ),
         (lambda: coe.sv_from_coe(), "sv_from_coe() takes at least 1 positional argument (0 given)"),
-        (lambda: coe.coe_from_sv(1, 2, 3, 4), "coe_from_sv() takes at most 3 positional arguments (4 given)"),
+        (
+            lambda: coe.coe_from_sv(1, 2, 3, 4),
+            "coe_from_sv() takes at most 3 positional arguments (4 given)",
+        ),
     ],
 )
 def test_argument_errors(call, message):
@@ -139,6 +172,7 @@ def test_keywords_bind_by_name():
 
 
 # ---- scalars --------------------------------------------------------------------------------
+
 
 @pytest.mark.parametrize("name", SIZE)
 @settings(max_examples=100, deadline=None)
@@ -208,8 +242,10 @@ def test_float_subclass_is_converted_as_float_does():
     assert bits(coe.orp_from_sma(8e6, x)) == bits(coe.orp_from_sma(8e6, 8e6))
     a = np.array([7e6])
     assert coe.orp_from_sma(a, x).tobytes() == coe.orp_from_sma(a, 8e6).tobytes()
-    assert coe.mea_from_eca(a, np.array([x], object)).tobytes() == \
-        coe.mea_from_eca(a, np.array([8e6])).tobytes()
+    assert (
+        coe.mea_from_eca(a, np.array([x], object)).tobytes()
+        == coe.mea_from_eca(a, np.array([8e6])).tobytes()
+    )
     r, v = np.array([7e6, 0, 0]), np.array([0, 7.5e3, 10])
     assert coe.coe_from_sv(r, v, x).tobytes() == coe.coe_from_sv(r, v, 8e6).tobytes()
 
@@ -224,8 +260,10 @@ def test_default_gm_is_the_one_read_at_import(monkeypatch):
     before = coe.orp_from_sma(7e6)
     monkeypatch.setattr(Earth, "GM", 1.0)
     assert coe.orp_from_sma(7e6) == before
-    assert coe.coe_from_sv(np.array([7e6, 0, 0]), np.array([0, 7500.0, 1]))["sma"][0] == \
-        coe.coe_from_sv(np.array([7e6, 0, 0]), np.array([0, 7500.0, 1]), GM)["sma"][0]
+    assert (
+        coe.coe_from_sv(np.array([7e6, 0, 0]), np.array([0, 7500.0, 1]))["sma"][0]
+        == coe.coe_from_sv(np.array([7e6, 0, 0]), np.array([0, 7500.0, 1]), GM)["sma"][0]
+    )
 
 
 # ---- arrays ---------------------------------------------------------------------------------
@@ -246,11 +284,13 @@ def test_size_arrays_equal_scalars(name, x):
 
 @pytest.mark.parametrize("name", ANOMALY)
 @settings(max_examples=40, deadline=None)
-@given(x=hnp.arrays(np.float64, 6, elements=st.floats(-20, 20)),
-       e=hnp.arrays(np.float64, 6, elements=st.floats(0, 0.9)))
+@given(
+    x=hnp.arrays(np.float64, 6, elements=st.floats(-20, 20)),
+    e=hnp.arrays(np.float64, 6, elements=st.floats(0, 0.9)),
+)
 def test_anomaly_arrays_equal_scalars(name, x, e):
     f = getattr(coe, name)
-    assert array_bits(f(x, e)) == [bits(f(float(a), float(b))) for a, b in zip(x, e)]
+    assert array_bits(f(x, e)) == [bits(f(float(a), float(b))) for a, b in zip(x, e, strict=False)]
     assert array_bits(f(x, 0.3)) == [bits(f(float(a), 0.3)) for a in x]
     assert array_bits(f(1.25, e)) == [bits(f(1.25, float(b))) for b in e]
 
@@ -277,8 +317,12 @@ def test_subclass_input_gives_plain_array():
 
 
 def test_empty_arrays_never_convert_gm():
-    for got in (coe.orp_from_sma(np.array([]), "not a number"), coe.eca_from_mea(np.array([]), 0.1),
-                coe.eca_from_mea(np.array([]), np.array([])), coe.tra_from_mea(0.2, np.array([]))):
+    for got in (
+        coe.orp_from_sma(np.array([]), "not a number"),
+        coe.eca_from_mea(np.array([]), 0.1),
+        coe.eca_from_mea(np.array([]), np.array([])),
+        coe.tra_from_mea(0.2, np.array([])),
+    ):
         assert got.dtype == np.float64 and got.shape == (0,)
 
 
@@ -330,8 +374,9 @@ def test_integer_eccentricity_array_is_read_by_item():
     got = coe.eca_from_mea(m, np.array([0, 0, 0]))
     assert array_bits(got) == array_bits(m)
     got = coe.tra_from_mea(m, np.array([0, 1, 0], dtype=np.int8))
-    assert array_bits(got) == [bits(coe.tra_from_mea(float(a), float(b)))
-                               for a, b in zip(m, [0, 1, 0])]
+    assert array_bits(got) == [
+        bits(coe.tra_from_mea(float(a), float(b))) for a, b in zip(m, [0, 1, 0], strict=False)
+    ]
 
 
 def test_element_conversion_error_is_raised_at_its_element():

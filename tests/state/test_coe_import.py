@@ -56,48 +56,76 @@ ANOMALY = "double (double const , double const )"
 @pytest.mark.parametrize(
     "setup, expected",
     [
-        ("sys.modules['orbivex.time.time'] = None",
-         "ModuleNotFoundError: import of orbivex.time.time halted; None in sys.modules"),
-        ("sys.modules['orbivex.mathtools.quiver.quiver'] = None",
-         "ModuleNotFoundError: import of orbivex.mathtools.quiver.quiver halted; "
-         "None in sys.modules"),
-        ("fake('orbivex.mathtools.quiver.quiver', real_quiver, drop=('normalize',))",
-         "ImportError: orbivex.mathtools.quiver.quiver does not export expected C function "
-         "normalize"),
-        ("fake('orbivex.mathtools.misc.misc', real_misc, drop=('atan2_asymmetric',))",
-         "ImportError: orbivex.mathtools.misc.misc does not export expected C function "
-         "atan2_asymmetric"),
-        ("m = fake('orbivex.mathtools.misc.misc', real_misc); m.__pyx_capi__['atan2_asymmetric'] = "
-         f"capsule_with_text(m.__pyx_capi__['atan2_asymmetric'], '{ANOMALY}', 'double (double, double)')",
-         "TypeError: C function orbivex.mathtools.misc.misc.atan2_asymmetric has wrong signature "
-         f"(expected {ANOMALY}, got double (double, double))"),
-        ("m = fake('orbivex.mathtools.quiver.quiver', real_quiver); m.__pyx_capi__['dot'] = "
-         "capsule_with_text(m.__pyx_capi__['dot'], 'double (double *, double *)', "
-         "'double (double const *, double const *)')",
-         "TypeError: C function orbivex.mathtools.quiver.quiver.dot has wrong signature "
-         "(expected double (double *, double *), got double (double const *, double const *))"),
-        ("fake('orbivex.frames.frames', real_frames, drop=('ENU',))",
-         "AttributeError: module 'orbivex.frames.frames' has no attribute 'ENU'"),
-        ("fake('orbivex.bodies.bodies', real_bodies, Earth=5)",
-         "TypeError: orbivex.bodies.bodies.Earth is not a type object"),
+        (
+            "sys.modules['orbivex.time.time'] = None",
+            "ModuleNotFoundError: import of orbivex.time.time halted; None in sys.modules",
+        ),
+        (
+            "sys.modules['orbivex.mathtools.quiver.quiver'] = None",
+            "ModuleNotFoundError: import of orbivex.mathtools.quiver.quiver halted; "
+            "None in sys.modules",
+        ),
+        (
+            "fake('orbivex.mathtools.quiver.quiver', real_quiver, drop=('normalize',))",
+            "ImportError: orbivex.mathtools.quiver.quiver does not export expected C function "
+            "normalize",
+        ),
+        (
+            "fake('orbivex.mathtools.misc.misc', real_misc, drop=('atan2_asymmetric',))",
+            "ImportError: orbivex.mathtools.misc.misc does not export expected C function "
+            "atan2_asymmetric",
+        ),
+        (
+            "m = fake('orbivex.mathtools.misc.misc', real_misc); m.__pyx_capi__['atan2_asymmetric'] = "  # noqa: E501
+            f"capsule_with_text(m.__pyx_capi__['atan2_asymmetric'], '{ANOMALY}', 'double (double, double)')",  # noqa: E501
+            "TypeError: C function orbivex.mathtools.misc.misc.atan2_asymmetric has wrong signature "  # noqa: E501
+            f"(expected {ANOMALY}, got double (double, double))",
+        ),
+        (
+            "m = fake('orbivex.mathtools.quiver.quiver', real_quiver); m.__pyx_capi__['dot'] = "
+            "capsule_with_text(m.__pyx_capi__['dot'], 'double (double *, double *)', "
+            "'double (double const *, double const *)')",
+            "TypeError: C function orbivex.mathtools.quiver.quiver.dot has wrong signature "
+            "(expected double (double *, double *), got double (double const *, double const *))",
+        ),
+        (
+            "fake('orbivex.frames.frames', real_frames, drop=('ENU',))",
+            "AttributeError: module 'orbivex.frames.frames' has no attribute 'ENU'",
+        ),
+        (
+            "fake('orbivex.bodies.bodies', real_bodies, Earth=5)",
+            "TypeError: orbivex.bodies.bodies.Earth is not a type object",
+        ),
         ("numpy.flatiter = 5", "TypeError: numpy.flatiter is not a type object"),
-        ("fake('orbivex.mathtools.ellipsoid.ellipsoid', real_ellipsoid, drop=('GRS80',))",
-         "ImportError: cannot import name 'GRS80' from 'orbivex.mathtools.ellipsoid.ellipsoid'"),
-        ("fake('orbivex.frames.frames', real_frames, drop=('TEME',))",
-         "ImportError: cannot import name 'TEME' from 'orbivex.frames.frames'"),
-        ("fake('orbivex.datamodel', real_datamodel, drop=('COE_dt',))",
-         "ImportError: cannot import name 'COE_dt' from 'orbivex.datamodel'"),
-        ("fake('orbivex.typing', real_typing, drop=('DatetimeLike',))",
-         "ImportError: cannot import name 'DatetimeLike' from 'orbivex.typing'"),
+        (
+            "fake('orbivex.mathtools.ellipsoid.ellipsoid', real_ellipsoid, drop=('GRS80',))",
+            "ImportError: cannot import name 'GRS80' from 'orbivex.mathtools.ellipsoid.ellipsoid'",
+        ),
+        (
+            "fake('orbivex.frames.frames', real_frames, drop=('TEME',))",
+            "ImportError: cannot import name 'TEME' from 'orbivex.frames.frames'",
+        ),
+        (
+            "fake('orbivex.datamodel', real_datamodel, drop=('COE_dt',))",
+            "ImportError: cannot import name 'COE_dt' from 'orbivex.datamodel'",
+        ),
+        (
+            "fake('orbivex.typing', real_typing, drop=('DatetimeLike',))",
+            "ImportError: cannot import name 'DatetimeLike' from 'orbivex.typing'",
+        ),
         ("real_bodies.Earth.GM = 'three'", "TypeError: must be real number, not str"),
         # The first failure in import order is the one reported.
-        ("fake('orbivex.bodies.bodies', real_bodies, drop=('Moon',)); "
-         "fake('orbivex.mathtools.misc.misc', real_misc, drop=('atan2_asymmetric',))",
-         "AttributeError: module 'orbivex.bodies.bodies' has no attribute 'Moon'"),
-        ("fake('orbivex.mathtools.misc.misc', real_misc, drop=('atan2_asymmetric',)); "
-         "fake('orbivex.mathtools.quiver.quiver', real_quiver, drop=('dot',))",
-         "ImportError: orbivex.mathtools.misc.misc does not export expected C function "
-         "atan2_asymmetric"),
+        (
+            "fake('orbivex.bodies.bodies', real_bodies, drop=('Moon',)); "
+            "fake('orbivex.mathtools.misc.misc', real_misc, drop=('atan2_asymmetric',))",
+            "AttributeError: module 'orbivex.bodies.bodies' has no attribute 'Moon'",
+        ),
+        (
+            "fake('orbivex.mathtools.misc.misc', real_misc, drop=('atan2_asymmetric',)); "
+            "fake('orbivex.mathtools.quiver.quiver', real_quiver, drop=('dot',))",
+            "ImportError: orbivex.mathtools.misc.misc does not export expected C function "
+            "atan2_asymmetric",
+        ),
     ],
 )
 def test_import_failures(setup, expected):
@@ -106,7 +134,9 @@ def test_import_failures(setup, expected):
 
 
 def test_failed_import_can_be_retried_and_reads_gm_afresh():
-    done = run_python(PRELUDE + """
+    done = run_python(
+        PRELUDE
+        + """
 sys.modules['orbivex.mathtools.misc.misc'] = None
 report()
 sys.modules['orbivex.mathtools.misc.misc'] = real_misc
@@ -114,28 +144,35 @@ real_bodies.Earth.GM = 1.0
 report()
 import orbivex.state.coe as coe
 print(coe.orp_from_sma.__defaults__, coe.coe_from_sv.__defaults__, coe.orp_from_sma(1.0))
-""")
+"""
+    )
     lines = done.stdout.splitlines()
     assert lines[0].startswith("ModuleNotFoundError") and lines[1] == "imported", done.stderr
     assert lines[2] == "(1.0,) (1.0,) 6.283185307179586"
 
 
 def test_integer_gm_default_kept_unconverted_by_size_functions():
-    done = run_python(PRELUDE + """
+    done = run_python(
+        PRELUDE
+        + """
 real_bodies.Earth.GM = 4
 import orbivex.state.coe as coe
 print(repr(coe.orp_from_sma.__defaults__), repr(coe.sv_from_coe.__defaults__))
-""")
+"""
+    )
     assert last_line(done) == "(4,) (4.0,)", done.stderr
     # A float subclass is converted as float() converts it: through its own __float__.
-    done = run_python(PRELUDE + """
+    done = run_python(
+        PRELUDE
+        + """
 class Own(float):
     def __float__(self):
         return 5.0
 real_bodies.Earth.GM = Own(4.0)
 import orbivex.state.coe as coe
 print(repr(coe.sv_from_coe.__defaults__))
-""")
+"""
+    )
     assert last_line(done) == "(5.0,)", done.stderr
 
 
@@ -153,7 +190,8 @@ except RuntimeError as e:
 """)
     out = done.stdout.splitlines()
     assert out[-1] == (
-        "Module 'coe' has already been imported. Re-initialisation is not supported."), done.stderr
+        "Module 'coe' has already been imported. Re-initialisation is not supported."
+    ), done.stderr
     assert float(out[0]) > 0
 
 
@@ -175,7 +213,8 @@ attempt(lambda: coe.coe_from_sv(np.zeros(4), np.zeros(4)))
 attempt(lambda: coe.coe_from_sv(np.ones((2, 2)), np.ones((2, 2))))
 a4 = np.array([[7e6, 1e5, 0, 99.0], [8e6, 0, 1e5, -5.0]])
 b4 = np.array([[0, 7500, 100, 3.0], [10, 7000, 900, 8.0]])
-attempt(lambda: coe.coe_from_sv(a4, b4).tobytes() == coe.coe_from_sv(a4[:, :3], b4[:, :3]).tobytes())
+attempt(lambda: coe.coe_from_sv(a4, b4).tobytes()
+        == coe.coe_from_sv(a4[:, :3], b4[:, :3]).tobytes())
 """
 
 

@@ -62,8 +62,13 @@ print(outcome, runs_in_call >= 3, no_result, grown < 100_000,
       refs == [sys.getrefcount(a) for a in args], same)
 """
 
-NAMES = ["eca_from_mea", "tra_from_mea general", "coe_from_sv", "coe_from_sv general",
-         "sv_from_coe"]
+NAMES = [
+    "eca_from_mea",
+    "tra_from_mea general",
+    "coe_from_sv",
+    "coe_from_sv general",
+    "sv_from_coe",
+]
 
 
 @pytest.mark.parametrize("name", NAMES)

@@ -17,8 +17,7 @@ from tests.state import coe_reference as R
 D = ctypes.c_double
 ANOMALY = "double (double const , double const )"
 c_eca_from_mea = bind_function("orbivex.state.coe", "c_eca_from_mea", ANOMALY, D, D, D)
-c_tra_from_mea = bind_function("orbivex.state.coe", "c_tra_from_mea", ANOMALY, D, D, D,
-                               gil=True)
+c_tra_from_mea = bind_function("orbivex.state.coe", "c_tra_from_mea", ANOMALY, D, D, D, gil=True)
 
 
 class Plain(np.ndarray):
@@ -31,8 +30,14 @@ def residual(eca, mea, ecc):
 
 # Points of linspace(−π, π, 100001) where plain Newton gives NaN at e = 0.9999 or 0.99999, among
 # a sample of the stretch around them (the solver is slow there: ~10^4 steps an element).
-OVERSHOOTING = [-2.011498944240473, -1.7943520600243463, -1.65103260316758, -2.060696285195689,
-                -2.060507789636474, -2.0586228340443196]
+OVERSHOOTING = [
+    -2.011498944240473,
+    -1.7943520600243463,
+    -1.65103260316758,
+    -2.060696285195689,
+    -2.060507789636474,
+    -2.0586228340443196,
+]
 MEA = np.concatenate([OVERSHOOTING, np.linspace(-np.pi, np.pi, 100001)[15000:25000:20]])
 
 
@@ -48,8 +53,7 @@ def test_array_functions_give_roots_where_newton_overshoots(ecc):
     assert tra.tobytes() == coe.tra_from_eca(fast, ecc).tobytes()
 
 
-@pytest.mark.parametrize("mea, ecc", [(-2.011498944240473, 0.9999),
-                                      (-2.060507789636474, 0.99999)])
+@pytest.mark.parametrize("mea, ecc", [(-2.011498944240473, 0.9999), (-2.060507789636474, 0.99999)])
 def test_scalar_functions_and_entries_agree_on_the_root(mea, ecc):
     assert math.isnan(R.eca_from_mea(mea, ecc))  # what plain Newton gives
     eca = coe.eca_from_mea(mea, ecc)

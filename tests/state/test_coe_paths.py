@@ -78,8 +78,9 @@ def test_item_access_of_a_subclass_is_honoured():
 
     x = np.array([1e6, 2e6]).view(Doubled)
     assert bits(coe.orp_from_sma(x)) == bits(coe.orp_from_sma(np.array([2e6, 4e6])))
-    assert bits(coe.eca_from_mea(0.5, np.array([0.1, 0.2]).view(Doubled))) == \
-        bits(coe.eca_from_mea(0.5, np.array([0.2, 0.4])))
+    assert bits(coe.eca_from_mea(0.5, np.array([0.1, 0.2]).view(Doubled))) == bits(
+        coe.eca_from_mea(0.5, np.array([0.2, 0.4]))
+    )
 
 
 def test_shape_is_subscripted_like_python():
@@ -100,8 +101,9 @@ def test_shape_is_subscripted_like_python():
 
     x = np.array([7e6, 8e6])
     assert bits(coe.orp_from_sma(Duck(x))) == bits(coe.orp_from_sma(x))
-    assert bits(coe.eca_from_mea(Duck(x / 8e6), Duck(x / 8e7))) == \
-        bits(coe.eca_from_mea(x / 8e6, x / 8e7))
+    assert bits(coe.eca_from_mea(Duck(x / 8e6), Duck(x / 8e7))) == bits(
+        coe.eca_from_mea(x / 8e6, x / 8e7)
+    )
     r, v = np.array([[7e6, 0, 0]]), np.array([[0, 7.5e3, 10]])
     assert coe.coe_from_sv(Duck(r), Duck(v)).tobytes() == coe.coe_from_sv(r, v).tobytes()
 
@@ -149,12 +151,14 @@ def test_rebound_numpy_allocates_and_converts(monkeypatch):
     assert bits(got) == bits([coe.orp_from_sma(7e6), coe.orp_from_sma(8e6)])
     # A result shorter than the loop over x.shape[0] is never written past its end; a longer
     # one makes the anomaly loop read past the end of its input.
-    monkeypatch.setattr(coe, "numpy", types.SimpleNamespace(zeros_like=lambda x: np.zeros(1),
-                                                            asarray=np.asarray))
+    monkeypatch.setattr(
+        coe, "numpy", types.SimpleNamespace(zeros_like=lambda x: np.zeros(1), asarray=np.asarray)
+    )
     with pytest.raises(IndexError, match="Out of bounds on buffer access"):
         coe.orp_from_sma(np.array([7e6, 8e6]))
-    monkeypatch.setattr(coe, "numpy", types.SimpleNamespace(zeros_like=lambda x: np.zeros(3),
-                                                            asarray=np.asarray))
+    monkeypatch.setattr(
+        coe, "numpy", types.SimpleNamespace(zeros_like=lambda x: np.zeros(3), asarray=np.asarray)
+    )
     with pytest.raises(IndexError):
         coe.eca_from_mea(np.array([1.0, 2.0]), 0.1)
     monkeypatch.undo()
@@ -191,6 +195,7 @@ def test_state_vector_allocations_look_names_up_as_written(monkeypatch):
 
 
 # ---- references and memory ------------------------------------------------------------------
+
 
 def calls(x, e, gm, r, v, rec):
     yield lambda: coe.orp_from_sma(7e6, gm)

@@ -1,6 +1,5 @@
 """coe_from_sv and sv_from_coe of orbivex.state.coe on whole arrays."""
 
-
 import numpy as np
 import pytest
 from hypothesis import given, settings
@@ -31,9 +30,10 @@ def leo(n=5, seed=1):
 
 
 @settings(max_examples=60, deadline=None)
-@given(hnp.arrays(np.float64, st.tuples(st.integers(0, 6), st.just(3)),
-                  elements=st.floats(-1e8, 1e8)),
-       hnp.arrays(np.float64, (6, 3), elements=st.floats(-1e4, 1e4)))
+@given(
+    hnp.arrays(np.float64, st.tuples(st.integers(0, 6), st.just(3)), elements=st.floats(-1e8, 1e8)),
+    hnp.arrays(np.float64, (6, 3), elements=st.floats(-1e4, 1e4)),
+)
 def test_coe_from_sv_matches_reference_per_row(r, v_all):
     v = v_all[: len(r)]
     out = coe.coe_from_sv(r, v, GM)
@@ -60,12 +60,14 @@ def test_integer_and_non_contiguous_input():
     r = np.array([[7000000, 0, 0], [0, 8000000, 100]])
     v = np.array([[0, 7500, 10], [-7000, 0, 20]])
     got = coe.coe_from_sv(r, v)
-    assert [record_bits(x) for x in got] == [record_bits(x) for x in
-                                             coe.coe_from_sv(r.astype(float), v.astype(float))]
+    assert [record_bits(x) for x in got] == [
+        record_bits(x) for x in coe.coe_from_sv(r.astype(float), v.astype(float))
+    ]
     big_r, big_v = leo(8)
     got = coe.coe_from_sv(np.asfortranarray(big_r)[::2], big_v[::2])
-    assert [record_bits(x) for x in got] == [record_bits(x) for x in
-                                             coe.coe_from_sv(big_r[::2].copy(), big_v[::2].copy())]
+    assert [record_bits(x) for x in got] == [
+        record_bits(x) for x in coe.coe_from_sv(big_r[::2].copy(), big_v[::2].copy())
+    ]
 
 
 def test_degenerate_states_give_nan_records():
@@ -95,8 +97,10 @@ def test_shape_checks_are_bare_assertions(r, v):
     [
         (lambda: coe.coe_from_sv([7e6, 0, 0], [0, 7500, 0]), AttributeError),
         (lambda: coe.coe_from_sv(np.zeros(3), np.zeros(3), "GM"), TypeError),
-        (lambda: coe.coe_from_sv(np.array([[1.0, "x", 2.0]], dtype=object), np.ones((1, 3))),
-         TypeError),
+        (
+            lambda: coe.coe_from_sv(np.array([[1.0, "x", 2.0]], dtype=object), np.ones((1, 3))),
+            TypeError,
+        ),
         (lambda: coe.sv_from_coe(None), AttributeError),
         (lambda: coe.sv_from_coe(np.zeros(2, COE_dt), "GM"), TypeError),
         (lambda: coe.sv_from_coe(np.zeros(2, COE_dt)[0]), ValueError),
@@ -130,8 +134,9 @@ def test_sv_from_coe_matches_reference_and_ignores_sma():
     elements = coe.coe_from_sv(r, v)
     pr, pv = coe.sv_from_coe(elements)
     for i, e in enumerate(elements):
-        er, ev = R.sv_from_coe(*(float(e[f]) for f in ("ecc", "inc", "raa", "arp", "tra", "slr")),
-                               GM)
+        er, ev = R.sv_from_coe(
+            *(float(e[f]) for f in ("ecc", "inc", "raa", "arp", "tra", "slr")), GM
+        )
         assert [bits(x) for x in pr[i]] == [bits(x) for x in er]
         assert [bits(x) for x in pv[i]] == [bits(x) for x in ev]
     np.testing.assert_allclose(pr, r, rtol=0, atol=1e-3)

@@ -68,8 +68,7 @@ def records(dtype, n=5):
 def test_record_layouts_as_the_buffer_request_takes_them(name):
     a = records(RECORD_DTYPES[name])
     for view in (a, a[::2], a.reshape(1, -1)):
-        assert outcome(coe.sv_from_coe, view) == \
-            outcome(coe.sv_from_coe, view.view(Plain))
+        assert outcome(coe.sv_from_coe, view) == outcome(coe.sv_from_coe, view.view(Plain))
     accepted = not isinstance(outcome(coe.sv_from_coe, a)[0], str)
     a.flags.writeable = False
     got = outcome(coe.sv_from_coe, a)
@@ -82,24 +81,37 @@ def test_result_layouts_as_the_buffer_request_takes_them(name, monkeypatch):
     r, v = np.array([[7e6, 1e5, 3e4], [7.1e6, 2e5, 1e4]]), np.array([[10.0, 7500.0, 900.0]] * 2)
     monkeypatch.setattr(coe, "COE_dt", RECORD_DTYPES[name])
     direct = outcome(coe.coe_from_sv, r, v)
-    monkeypatch.setattr(coe, "numpy", types.SimpleNamespace(
-        zeros=lambda shape, dtype: np.zeros(shape, dtype).view(Plain), asarray=np.asarray))
+    monkeypatch.setattr(
+        coe,
+        "numpy",
+        types.SimpleNamespace(
+            zeros=lambda shape, dtype: np.zeros(shape, dtype).view(Plain), asarray=np.asarray
+        ),
+    )
     assert direct == outcome(coe.coe_from_sv, r, v)
 
 
-@pytest.mark.parametrize("make", [
-    lambda shape, dtype: np.zeros(shape * 56 + 1, np.uint8)[1:].view(dtype),
-    lambda shape, dtype: np.zeros(shape * 2, dtype)[::2],
-])
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda shape, dtype: np.zeros(shape * 56 + 1, np.uint8)[1:].view(dtype),
+        lambda shape, dtype: np.zeros(shape * 2, dtype)[::2],
+    ],
+)
 def test_element_results_of_any_layout_get_the_same_bits(make, monkeypatch):
     rng = np.random.default_rng(8)
     r, v = rng.normal(size=(9, 3)) * 7e6, rng.normal(size=(9, 3)) * 5e3
-    expected = [outcome(coe.coe_from_sv, a, b) for a, b in
-                ((r, v), (np.asfortranarray(r), v), (r[:, ::-1], v[::-1]))]
-    monkeypatch.setattr(coe, "numpy", types.SimpleNamespace(
-        zeros=make, asarray=lambda x: np.ascontiguousarray(x)))
-    assert [outcome(coe.coe_from_sv, a, b) for a, b in
-            ((r, v), (np.asfortranarray(r), v), (r[:, ::-1], v[::-1]))] == expected
+    expected = [
+        outcome(coe.coe_from_sv, a, b)
+        for a, b in ((r, v), (np.asfortranarray(r), v), (r[:, ::-1], v[::-1]))
+    ]
+    monkeypatch.setattr(
+        coe, "numpy", types.SimpleNamespace(zeros=make, asarray=lambda x: np.ascontiguousarray(x))
+    )
+    assert [
+        outcome(coe.coe_from_sv, a, b)
+        for a, b in ((r, v), (np.asfortranarray(r), v), (r[:, ::-1], v[::-1]))
+    ] == expected
 
 
 def test_renaming_a_checked_dtype_is_seen():
@@ -113,47 +125,81 @@ def test_renaming_a_checked_dtype_is_seen():
     assert outcome(coe.sv_from_coe, a) == outcome(lambda: before)
 
 
-@pytest.mark.parametrize("make", [
-    lambda shape, dtype: np.zeros(shape, dtype, order="F"),
-    lambda shape, dtype: np.zeros((shape[0], 4), dtype)[:, 1:],
-    lambda shape, dtype: np.zeros((shape[0] * 2, 3), dtype)[::2],
-    lambda shape, dtype: np.zeros(shape, dtype).view(Plain),
-    lambda shape, dtype: np.zeros(np.prod(shape) * 8 + 1, np.uint8)[1:].view(dtype).reshape(shape),
-])
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda shape, dtype: np.zeros(shape, dtype, order="F"),
+        lambda shape, dtype: np.zeros((shape[0], 4), dtype)[:, 1:],
+        lambda shape, dtype: np.zeros((shape[0] * 2, 3), dtype)[::2],
+        lambda shape, dtype: np.zeros(shape, dtype).view(Plain),
+        lambda shape, dtype: (
+            np.zeros(np.prod(shape) * 8 + 1, np.uint8)[1:].view(dtype).reshape(shape)
+        ),
+    ],
+)
 def test_state_results_of_any_layout_get_the_same_bits(make, monkeypatch):
-    elements = coe.coe_from_sv(np.random.default_rng(4).normal(size=(9, 3)) * 7e6,
-                               np.random.default_rng(5).normal(size=(9, 3)) * 5e3)
+    elements = coe.coe_from_sv(
+        np.random.default_rng(4).normal(size=(9, 3)) * 7e6,
+        np.random.default_rng(5).normal(size=(9, 3)) * 5e3,
+    )
     expected = outcome(coe.sv_from_coe, elements)
-    monkeypatch.setattr(coe, "numpy", types.SimpleNamespace(
-        zeros=make, double=np.double, asarray=lambda x: np.ascontiguousarray(x)))
+    monkeypatch.setattr(
+        coe,
+        "numpy",
+        types.SimpleNamespace(
+            zeros=make, double=np.double, asarray=lambda x: np.ascontiguousarray(x)
+        ),
+    )
     assert outcome(coe.sv_from_coe, elements) == expected
 
 
-@pytest.mark.parametrize("make, error", [
-    (lambda shape, dtype: np.zeros(shape, np.float32), "ValueError"),
-    (lambda shape, dtype: np.zeros(shape, ">f8"), "ValueError"),
-    (lambda shape, dtype: np.zeros(shape[::-1], dtype).T, None),
-    (lambda shape, dtype: np.zeros(shape[0] * 3, dtype), "ValueError"),
-    (lambda shape, dtype: np.broadcast_to(np.zeros(3), shape), "ValueError"),
-    (lambda shape, dtype: np.zeros((shape[0] - 1, 3), dtype), "IndexError"),
-])
+@pytest.mark.parametrize(
+    "make, error",
+    [
+        (lambda shape, dtype: np.zeros(shape, np.float32), "ValueError"),
+        (lambda shape, dtype: np.zeros(shape, ">f8"), "ValueError"),
+        (lambda shape, dtype: np.zeros(shape[::-1], dtype).T, None),
+        (lambda shape, dtype: np.zeros(shape[0] * 3, dtype), "ValueError"),
+        (lambda shape, dtype: np.broadcast_to(np.zeros(3), shape), "ValueError"),
+        (lambda shape, dtype: np.zeros((shape[0] - 1, 3), dtype), "IndexError"),
+    ],
+)
 def test_state_result_refusals_match_the_buffer_request(make, error, monkeypatch):
     one = coe.coe_from_sv(np.array([7e6, 1e5, 3e4]), np.array([10.0, 7.5e3, 9e2]))
     elements = np.resize(one, 4)
     got = []
     for wrap in (lambda a: a, lambda a: a.view(Plain)):
-        monkeypatch.setattr(coe, "numpy", types.SimpleNamespace(
-            zeros=lambda shape, dtype, wrap=wrap: wrap(make(shape, dtype)), double=np.double,
-            asarray=np.asarray))
+        monkeypatch.setattr(
+            coe,
+            "numpy",
+            types.SimpleNamespace(
+                zeros=lambda shape, dtype, wrap=wrap: wrap(make(shape, dtype)),
+                double=np.double,
+                asarray=np.asarray,
+            ),
+        )
         got.append(outcome(coe.sv_from_coe, elements))
     assert got[0] == got[1]
     assert got[0][0] == error if error else not isinstance(got[0][0], str)
 
 
 # Shape pairs for coe_from_sv, with assertions on (this process) and off (python -O).
-SHAPES = [((3,), (3,)), ((3,), (1, 3)), ((1, 3), (3,)), ((4,), (4,)), ((2,), (2,)),
-          ((4, 3), (5, 3)), ((5, 3), (4, 3)), ((2, 2), (2, 2)), ((2, 4), (2, 4)),
-          ((2, 3), (2, 4)), ((), ()), ((1, 1, 3), (1, 1, 3)), ((0, 3), (0, 3)), ((3,), (2, 3))]
+SHAPES = [
+    ((3,), (3,)),
+    ((3,), (1, 3)),
+    ((1, 3), (3,)),
+    ((4,), (4,)),
+    ((2,), (2,)),
+    ((4, 3), (5, 3)),
+    ((5, 3), (4, 3)),
+    ((2, 2), (2, 2)),
+    ((2, 4), (2, 4)),
+    ((2, 3), (2, 4)),
+    ((), ()),
+    ((1, 1, 3), (1, 1, 3)),
+    ((0, 3), (0, 3)),
+    ((3,), (2, 3)),
+]
 
 
 def shape_outcomes():
@@ -161,10 +207,14 @@ def shape_outcomes():
     rows = []
     for rs, vs in SHAPES:
         r, v = rng.normal(size=rs) * 7e6, rng.normal(size=vs) * 5e3
-        rows.append([outcome(coe.coe_from_sv, r, v),
-                     outcome(coe.coe_from_sv, r.view(Plain), v.view(Plain)),
-                     outcome(coe.coe_from_sv, r.view(Plain), v),
-                     outcome(coe.coe_from_sv, r, v.view(Plain))])
+        rows.append(
+            [
+                outcome(coe.coe_from_sv, r, v),
+                outcome(coe.coe_from_sv, r.view(Plain), v.view(Plain)),
+                outcome(coe.coe_from_sv, r.view(Plain), v),
+                outcome(coe.coe_from_sv, r, v.view(Plain)),
+            ]
+        )
     return rows
 
 
@@ -174,11 +224,14 @@ def test_shape_checks_and_reshape_match_the_general_path():
 
 
 def test_shape_handling_without_assertions_matches_the_general_path():
-    done = run_python("""
+    done = run_python(
+        """
         from tests.state.test_coe_sv_direct import shape_outcomes
         print(all(row[0] == row[1] == row[2] == row[3] for row in shape_outcomes()),
               sum(row[0][0] in ("ValueError", "IndexError") for row in shape_outcomes()))
-        """, "-O")
+        """,
+        "-O",
+    )
     ok, errors = last_line(done).split()
     assert ok == "True" and int(errors) >= 4, done.stderr
 
@@ -206,9 +259,15 @@ def test_numpy_functions_are_looked_up_again_after_a_change(monkeypatch):
     other = named(SEVEN)
     monkeypatch.setattr(coe, "COE_dt", other)
     assert coe.coe_from_sv(r, v).dtype == other
-    monkeypatch.setattr(coe, "numpy", types.SimpleNamespace(
-        zeros=lambda shape, dtype: seen.append("own") or np.zeros(shape, dtype),
-        double=np.double, asarray=np.asarray))
+    monkeypatch.setattr(
+        coe,
+        "numpy",
+        types.SimpleNamespace(
+            zeros=lambda shape, dtype: seen.append("own") or np.zeros(shape, dtype),
+            double=np.double,
+            asarray=np.asarray,
+        ),
+    )
     coe.sv_from_coe(elements)
     assert seen[-2:] == ["own", "own"]
 
@@ -259,8 +318,9 @@ def test_a_result_given_a_new_shape_during_the_loop_is_still_filled(monkeypatch)
 
     x = np.array([7e6, 8e6, 9e6, 1e7])
     items = np.array([Reshaping(float(a)) for a in x], object).view(Plain)
-    monkeypatch.setattr(coe, "numpy", types.SimpleNamespace(zeros_like=zeros_like,
-                                                            asarray=np.asarray))
+    monkeypatch.setattr(
+        coe, "numpy", types.SimpleNamespace(zeros_like=zeros_like, asarray=np.asarray)
+    )
     got = coe.orp_from_sma(items)
     assert got.shape == (1, 4)
     assert got.ravel().tobytes() == np.array([coe.orp_from_sma(a) for a in x]).tobytes()

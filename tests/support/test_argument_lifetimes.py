@@ -16,10 +16,13 @@ def run_checked(code: str) -> str:
     return last_line(done)
 
 
-@pytest.mark.parametrize("call, replacement", [
-    ("f(X())", "(float('1.0'),)"),
-    ("f(sma=X())", "None"),
-])
+@pytest.mark.parametrize(
+    "call, replacement",
+    [
+        ("f(X())", "(float('1.0'),)"),
+        ("f(sma=X())", "None"),
+    ],
+)
 def test_a_default_replaced_during_the_call_is_the_one_used(call, replacement):
     # The call starts with GM = 3.986004418e14; sma's __float__ replaces it mid-call.
     code = f"""
@@ -102,8 +105,11 @@ def test_signature_racing_a_thread_that_replaces_defaults():
 
 # A hook run by the constructor reaches the dict of keyword arguments and empties it: the values
 # bound from it are then held by the binder alone.
-@pytest.mark.parametrize("construct, expected", [
-    (f"""
+@pytest.mark.parametrize(
+    "construct, expected",
+    [
+        (
+            f"""
         from orbivex.propagators.analytical.sgp4.tle import TLE
         class Hook:
             def __bool__(self):
@@ -113,8 +119,11 @@ def test_signature_racing_a_thread_that_replaces_defaults():
         got = TLE(**{{"line1": "".join(list({L1!r})), "line2": "".join(list({L2!r})),
                      "strict_validation": Hook()}})
         print(got.line1 == {L1!r}, got.line2 == {L2!r})
-    """, "True True"),
-    ("""
+    """,
+            "True True",
+        ),
+        (
+            """
         import datetime
         from orbivex.time.time import Time
         class Hook(datetime.datetime):
@@ -123,16 +132,23 @@ def test_signature_racing_a_thread_that_replaces_defaults():
                 return None
         got = Time.__new__(Time, **{"value": Hook(2024, 1, 2, 3, 4, 5)})
         print(got.jd == Time(datetime.datetime(2024, 1, 2, 3, 4, 5)).jd)
-    """, "True"),
-], ids=["TLE", "Time"])
+    """,
+            "True",
+        ),
+    ],
+    ids=["TLE", "Time"],
+)
 def test_keyword_arguments_outlive_their_dict(construct, expected):
-    code = """
+    code = (
+        """
         import gc
         def empty_dicts_holding(obj):
             for r in gc.get_referrers(obj):
                 if type(r) is dict:
                     r.clear()
-    """ + construct
+    """
+        + construct
+    )
     assert run_checked(code) == expected
 
 

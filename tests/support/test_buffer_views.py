@@ -10,8 +10,10 @@ support = pytest.importorskip("orbivex._testing.testing_support")
 
 DIMS = "Buffer has wrong number of dimensions (expected {}, got {})"
 DTYPE = "Buffer dtype mismatch, expected 'double' but got '{}'"
-RECORD = ("Buffer dtype mismatch, expected 'Rec_t' (3 float64 fields, 24 bytes) but got format "
-          "'{}' of {} bytes")
+RECORD = (
+    "Buffer dtype mismatch, expected 'Rec_t' (3 float64 fields, 24 bytes) but got format "
+    "'{}' of {} bytes"
+)
 
 
 @pytest.mark.parametrize("fmt", ["d", "@d", "=d", "^d", "<d"])

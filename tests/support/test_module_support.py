@@ -23,6 +23,7 @@ NAME = "orbivex._testing.testing_support"
 
 # ---- module-level names and allocation ------------------------------------------------------
 
+
 def test_global_names_come_from_the_module_then_builtins(monkeypatch):
     assert support.global_name("numpy") is np
     assert support.global_name("len") is len
@@ -35,9 +36,11 @@ def test_global_names_come_from_the_module_then_builtins(monkeypatch):
 
 def recorder(calls, double=np.double):
     """A stand-in for NumPy whose zeros logs its arguments."""
+
     def zeros(*args, **kwargs):
         calls.append((args, kwargs))
         return np.zeros(*args, **kwargs)
+
     return types.SimpleNamespace(double=double, zeros=zeros)
 
 
@@ -49,8 +52,10 @@ def test_zeros_through_the_module_level_names(monkeypatch):
     monkeypatch.setattr(support, "Rec", np.dtype([("x", "f8")]), raising=False)
     support.zeros(4)
     assert support.zeros((1,), "Rec").dtype.names == ("x",)
-    assert calls == [((), {"shape": 4, "dtype": np.double}),
-                     ((), {"shape": (1,), "dtype": support.Rec})]
+    assert calls == [
+        ((), {"shape": 4, "dtype": np.double}),
+        ((), {"shape": (1,), "dtype": support.Rec}),
+    ]
 
 
 def test_zeros_evaluates_as_the_python_expression(monkeypatch):
@@ -84,28 +89,47 @@ def test_zeros_names_missing_or_failing(monkeypatch):
 
 # ---- binders --------------------------------------------------------------------------------
 
+
 def test_siblings_bound_into_named_references():
-    named, every = support.bind([
-        ("orbivex.bodies.bodies", "Earth", True, True),
-        ("orbivex.frames.frames", "Frame", True, False),
-        ("orbivex.frames.frames", "TEME", False, True),
-    ], True, True)
+    named, every = support.bind(
+        [
+            ("orbivex.bodies.bodies", "Earth", True, True),
+            ("orbivex.frames.frames", "Frame", True, False),
+            ("orbivex.frames.frames", "TEME", False, True),
+        ],
+        True,
+        True,
+    )
     assert named == [Earth, TEME]
     assert every == (Earth, Frame, TEME)
     assert support.bind([("orbivex.frames.frames", "TEME", False, True)], False, False) == (
-        [TEME], None)
+        [TEME],
+        None,
+    )
 
 
 @pytest.mark.parametrize(
     "entry, import_error, error, message",
     [
-        (("orbivex.frames.frames", "Nope", True, True), True, ImportError,
-         "cannot import name 'Nope' from 'orbivex.frames.frames'"),
+        (
+            ("orbivex.frames.frames", "Nope", True, True),
+            True,
+            ImportError,
+            "cannot import name 'Nope' from 'orbivex.frames.frames'",
+        ),
         (("orbivex.frames.frames", "Nope", True, True), False, AttributeError, "Nope"),
-        (("orbivex.frames.frames", "TEME", True, True), True, TypeError,
-         "orbivex.frames.frames.TEME is not a type object"),
-        (("orbivex.no_such_module", "X", False, False), True, ModuleNotFoundError,
-         "No module named 'orbivex.no_such_module'"),
+        (
+            ("orbivex.frames.frames", "TEME", True, True),
+            True,
+            TypeError,
+            "orbivex.frames.frames.TEME is not a type object",
+        ),
+        (
+            ("orbivex.no_such_module", "X", False, False),
+            True,
+            ModuleNotFoundError,
+            "No module named 'orbivex.no_such_module'",
+        ),
     ],
 )
 def test_sibling_failures(entry, import_error, error, message):
@@ -122,12 +146,14 @@ def test_native_entries():
         support.bind_native("double (double, double)", "double")
     assert str(exc.value) == (
         "C function orbivex.mathtools.misc.misc.atan2_asymmetric has wrong signature "
-        "(expected double (double, double), got double (double const , double const ))")
+        "(expected double (double, double), got double (double const , double const ))"
+    )
     with pytest.raises(TypeError, match=r"C variable orbivex\.units\.units\.km has wrong"):
         support.bind_native("double (double const , double const )", "float")
 
 
 # ---- methods and native functions -----------------------------------------------------------
+
 
 def test_check_self():
     class Int(int):
@@ -138,7 +164,8 @@ def test_check_self():
     with pytest.raises(TypeError) as exc:
         support.check_self("x", int, "bit_length")
     assert str(exc.value) == (
-        "descriptor 'bit_length' for 'int' objects doesn't apply to a 'str' object")
+        "descriptor 'bit_length' for 'int' objects doesn't apply to a 'str' object"
+    )
 
 
 def test_native_function_parameter_limit():
@@ -148,10 +175,12 @@ def test_native_function_parameter_limit():
     with pytest.raises(SystemError) as exc:
         support.native_function(9)
     assert str(exc.value) == (
-        "nine() declares 9 parameters, more than the 8 a native function can take")
+        "nine() declares 9 parameters, more than the 8 a native function can take"
+    )
 
 
 # ---- module definition and state ------------------------------------------------------------
+
 
 def test_state_strings_are_interned():
     numpy_text, empty = support.state_names()
@@ -204,7 +233,8 @@ def test_state_members_go_with_the_module(held):
 
 
 def test_guard_is_set_only_by_a_successful_exec():
-    done = run_python(f"""
+    done = run_python(
+        f"""
         import importlib, importlib.util, os
         try:
             import {NAME}
@@ -217,7 +247,9 @@ def test_guard_is_set_only_by_a_successful_exec():
             importlib.util.module_from_spec(m.__spec__)   # a second module object
         except RuntimeError as e:
             print("second:", e)
-    """, env={"ORBIVEX_TESTING_SUPPORT_FAIL": "1"})
+    """,
+        env={"ORBIVEX_TESTING_SUPPORT_FAIL": "1"},
+    )
     assert done.stdout.splitlines() == [
         "first: exec failed on request",
         "second: Module 'testing_support' has already been imported. Re-initialisation is not "

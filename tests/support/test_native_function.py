@@ -13,7 +13,10 @@ from orbivex.state import coe
 def test_identity_attributes():
     f = coe.orp_from_sma
     assert (f.__name__, f.__qualname__, f.__module__) == (
-        "orp_from_sma", "orp_from_sma", "orbivex.state.coe")
+        "orp_from_sma",
+        "orp_from_sma",
+        "orbivex.state.coe",
+    )
     assert repr(f).startswith("<function orp_from_sma at 0x")
     assert ELSET._get_header.__qualname__ == "ELSET._get_header"
     assert TLE._get_body.__module__ == "orbivex.propagators.analytical.sgp4.tle"
@@ -33,7 +36,8 @@ def test_binds_as_a_method_like_a_python_function():
     bound = o.period
     assert bound.__self__ is o and bound.__func__ is coe.orp_from_sma
     assert str(inspect.signature(bound)) == (
-        f"(GM: 'double' = {coe.orp_from_sma.__defaults__[0]!r}) -> 'double | ndarray[double]'")
+        f"(GM: 'double' = {coe.orp_from_sma.__defaults__[0]!r}) -> 'double | ndarray[double]'"
+    )
 
 
 def test_defaults_are_read_at_each_call_and_replaceable():

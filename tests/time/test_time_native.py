@@ -25,19 +25,41 @@ def numpy_ns(text):
     return int(np.datetime64(text, "ns").astype(np.int64))
 
 
-DATETIME64_RANGE_ERROR = ("Time: a datetime64 value is outside the nanosecond range "
-                          "1677-09-21T00:12:43.145224193 to 2262-04-11T23:47:16.854775807")
-NS_PER_TICK = {"W": 7 * NS_PER_DAY, "D": NS_PER_DAY, "h": 3600 * 10**9, "m": 60 * 10**9,
-               "s": 10**9, "ms": 10**6, "us": 10**3, "ns": 1}
+DATETIME64_RANGE_ERROR = (
+    "Time: a datetime64 value is outside the nanosecond range "
+    "1677-09-21T00:12:43.145224193 to 2262-04-11T23:47:16.854775807"
+)
+NS_PER_TICK = {
+    "W": 7 * NS_PER_DAY,
+    "D": NS_PER_DAY,
+    "h": 3600 * 10**9,
+    "m": 60 * 10**9,
+    "s": 10**9,
+    "ms": 10**6,
+    "us": 10**3,
+    "ns": 1,
+}
 TICKS_PER_NS = {"ps": 10**3, "fs": 10**6, "as": 10**9}
 
 
 # The largest tick count of each datetime64 unit inside the range; the smallest is its negative.
 LAST_TICKS = {
-    "Y": 292, "M": 3507, "W": 15250, "D": 106751, "h": 2562047, "m": 153722867,
-    "s": 9223372036, "ms": 9223372036854, "us": 9223372036854775, "ns": 2**63 - 1,
-    "ps": 2**63 - 1, "fs": 2**63 - 1, "as": 2**63 - 1,
-    "10s": 922337203, "5000ps": (2**63 - 1) // 5, "3ps": 2**63 - 1,
+    "Y": 292,
+    "M": 3507,
+    "W": 15250,
+    "D": 106751,
+    "h": 2562047,
+    "m": 153722867,
+    "s": 9223372036,
+    "ms": 9223372036854,
+    "us": 9223372036854775,
+    "ns": 2**63 - 1,
+    "ps": 2**63 - 1,
+    "fs": 2**63 - 1,
+    "as": 2**63 - 1,
+    "10s": 922337203,
+    "5000ps": (2**63 - 1) // 5,
+    "3ps": 2**63 - 1,
 }
 
 
@@ -130,10 +152,29 @@ class TestText:
 
     @pytest.mark.parametrize(
         "text",
-        ["", "202", "20240", "2024-1-01", "2024-13-01", "2024-00-10", "2023-02-29", "2024-04-31",
-         "2024-03-01T", "2024-03-01T12", "2024-03-01T24:00", "2024-03-01T12:60",
-         "2024-03-01T12:00:60", "2024-03-01T12:00.5", "2024-03-01T12:00:00.",
-         "2024-03-01T12:00:00.1234567891", " 2024", "2024 ", "+2024", "2024-03-01TZ", "２０２４"],
+        [
+            "",
+            "202",
+            "20240",
+            "2024-1-01",
+            "2024-13-01",
+            "2024-00-10",
+            "2023-02-29",
+            "2024-04-31",
+            "2024-03-01T",
+            "2024-03-01T12",
+            "2024-03-01T24:00",
+            "2024-03-01T12:60",
+            "2024-03-01T12:00:60",
+            "2024-03-01T12:00.5",
+            "2024-03-01T12:00:00.",
+            "2024-03-01T12:00:00.1234567891",
+            " 2024",
+            "2024 ",
+            "+2024",
+            "2024-03-01TZ",
+            "２０２４",
+        ],
     )
     def test_malformed_text(self, text):
         with pytest.raises(ValueError, match="cannot read .* as an instant"):
@@ -220,16 +261,22 @@ class TestConversions:
         if last == 2**63 - 1:
             return  # every tick count but NaT fits
         for outside in (last + 1, -last - 1):
-            for value in (np.array([0, outside], dtype=f"M8[{unit}]"),
-                          np.datetime64(outside, unit)):
+            for value in (
+                np.array([0, outside], dtype=f"M8[{unit}]"),
+                np.datetime64(outside, unit),
+            ):
                 # The same error on every NumPy, whether its own cast would wrap or raise.
                 with pytest.raises(ValueError) as info:
                     Time(value)
                 assert str(info.value) == DATETIME64_RANGE_ERROR
 
-    @given(st.sampled_from(list(LAST_TICKS)).flatmap(
-        lambda u: st.tuples(st.just(u), st.integers(-min(LAST_TICKS[u], 2**62),
-                                                    min(LAST_TICKS[u], 2**62)))))
+    @given(
+        st.sampled_from(list(LAST_TICKS)).flatmap(
+            lambda u: st.tuples(
+                st.just(u), st.integers(-min(LAST_TICKS[u], 2**62), min(LAST_TICKS[u], 2**62))
+            )
+        )
+    )
     def test_datetime64_agrees_with_numpy_inside_the_range(self, case):
         unit, ticks = case
         value = np.datetime64(ticks, unit)
@@ -250,8 +297,10 @@ class TestConversions:
         for value in (np.array([5], dtype=dtype), np.array([5], dtype=dtype)[0]):
             with pytest.raises(TypeError) as info:
                 Time(value)
-            assert str(info.value) == (f"Time: cannot read instants from an array of dtype "
-                                       f"dtype('<{dtype}') (a unit of no length)")
+            assert str(info.value) == (
+                f"Time: cannot read instants from an array of dtype "
+                f"dtype('<{dtype}') (a unit of no length)"
+            )
 
     def test_datetime64_in_another_byte_order(self):
         swapped = np.array([9223372036, -9223372036, 5], dtype=">M8[s]")
@@ -263,9 +312,12 @@ class TestConversions:
         "value, iso",
         [
             (datetime.datetime(2024, 3, 1, 12, 0, 0, 250), "2024-03-01T12:00:00.00025"),
-            (datetime.datetime(2024, 3, 1, 12,
-                               tzinfo=datetime.timezone(datetime.timedelta(hours=2))),
-             "2024-03-01T10:00"),
+            (
+                datetime.datetime(
+                    2024, 3, 1, 12, tzinfo=datetime.timezone(datetime.timedelta(hours=2))
+                ),
+                "2024-03-01T10:00",
+            ),
             (datetime.date(2024, 3, 1), "2024-03-01T00:00"),
             (np.int64(1_000), "1970-01-01T00:00:00.000001"),
             (np.uint16(1_000), "1970-01-01T00:00:00.000001"),
@@ -313,7 +365,13 @@ class TestOrderingAndItems:
     def test_scalar_comparisons_follow_time(self, a, b):
         ta, tb = Time(a), Time(b)
         assert [ta < tb, ta <= tb, ta == tb, ta != tb, ta > tb, ta >= tb] == [
-            a < b, a <= b, a == b, a != b, a > b, a >= b]
+            a < b,
+            a <= b,
+            a == b,
+            a != b,
+            a > b,
+            a >= b,
+        ]
         assert (hash(ta) == hash(tb)) or a != b
         assert hash(ta) == hash(a)
 
@@ -378,11 +436,19 @@ class TestErrors:
             ((2.5,), {"format": 1}, TypeError, "format must be a str"),
             (("2024",), {"scale": "tai"}, ValueError, "only the 'utc' scale"),
             ((), {}, TypeError, r"Time\(\) takes at least 1 positional argument \(0 given\)"),
-            ((1, None, None, None), {}, TypeError,
-             r"takes at most 3 positional arguments \(4 given\)"),
+            (
+                (1, None, None, None),
+                {},
+                TypeError,
+                r"takes at most 3 positional arguments \(4 given\)",
+            ),
             ((1,), {"fmt": "jd"}, TypeError, "unexpected keyword argument 'fmt'"),
-            ((1, None), {"format": "jd"}, TypeError,
-             "multiple values for keyword argument 'format'"),
+            (
+                (1, None),
+                {"format": "jd"},
+                TypeError,
+                "multiple values for keyword argument 'format'",
+            ),
         ],
     )
     def test_bad_arguments(self, args, kwargs, error, message):

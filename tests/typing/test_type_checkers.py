@@ -61,8 +61,11 @@ def checker_env() -> dict[str, str]:
     """The environment of a checker: it must find the orbivex this interpreter imports."""
     env = dict(os.environ)
     root = str(PACKAGE.parent)
-    site_dirs = {*site.getsitepackages(), sysconfig.get_path("purelib"),
-                 sysconfig.get_path("platlib")}
+    site_dirs = {
+        *site.getsitepackages(),
+        sysconfig.get_path("purelib"),
+        sysconfig.get_path("platlib"),
+    }
     if root not in site_dirs:
         env["PYTHONPATH"] = os.pathsep.join(p for p in (root, env.get("PYTHONPATH")) if p)
     # No look-up of a newer release (pyright's wrapper asks PyPI otherwise).
@@ -72,7 +75,11 @@ def checker_env() -> dict[str, str]:
 
 def run(args: list[str], cwd: Path) -> subprocess.CompletedProcess[str]:
     return subprocess.run(
-        [sys.executable, *args], cwd=cwd, env=checker_env(), capture_output=True, text=True,
+        [sys.executable, *args],
+        cwd=cwd,
+        env=checker_env(),
+        capture_output=True,
+        text=True,
         timeout=TIMEOUT,
     )
 
@@ -126,9 +133,21 @@ def mypy_dir(tmp_path_factory: pytest.TempPathFactory) -> Path:
 
 def mypy(workdir: Path, *targets: str) -> subprocess.CompletedProcess[str]:
     return run(
-        ["-m", "mypy", "--strict", "--config-file", str(workdir / "mypy.ini"),
-         "--cache-dir", str(workdir / "cache"), "--python-executable", sys.executable,
-         "--no-color-output", "--no-error-summary", "--hide-error-context", *targets],
+        [
+            "-m",
+            "mypy",
+            "--strict",
+            "--config-file",
+            str(workdir / "mypy.ini"),
+            "--cache-dir",
+            str(workdir / "cache"),
+            "--python-executable",
+            sys.executable,
+            "--no-color-output",
+            "--no-error-summary",
+            "--hide-error-context",
+            *targets,
+        ],
         workdir,
     )
 
@@ -160,8 +179,17 @@ class TestPyright:
         # check their code.
         config.write_text(json.dumps({"typeCheckingMode": "standard"}), encoding="utf-8")
         done = run(
-            ["-m", "pyright", "--outputjson", "--project", str(config),
-             "--pythonpath", sys.executable, str(USER_SCRIPT), str(MISUSE)],
+            [
+                "-m",
+                "pyright",
+                "--outputjson",
+                "--project",
+                str(config),
+                "--pythonpath",
+                sys.executable,
+                str(USER_SCRIPT),
+                str(MISUSE),
+            ],
             tmp_path,
         )
         report = done.stdout + done.stderr
@@ -175,8 +203,9 @@ class TestPyright:
             if diagnostic["severity"] == "error":
                 line = diagnostic["range"]["start"]["line"] + 1
                 found.setdefault(Path(diagnostic["file"]).resolve(), set()).add(line)
-        user_notes = [d for d in result["generalDiagnostics"]
-                      if Path(d["file"]).resolve() == USER_SCRIPT]
+        user_notes = [
+            d for d in result["generalDiagnostics"] if Path(d["file"]).resolve() == USER_SCRIPT
+        ]
         assert not user_notes, json.dumps(user_notes, indent=1)
         assert found == {USER_SCRIPT: set(), MISUSE: refused_lines(MISUSE)}, report
 
@@ -188,9 +217,17 @@ class TestStubtest:
         assert SHIPPED_EXTENSIONS <= set(modules)
         (tmp_path / "mypy.ini").write_text("[mypy]\n", encoding="utf-8")
         done = run(
-            ["-m", "mypy.stubtest", "--strict-type-check-only", "--concise",
-             "--mypy-config-file", str(tmp_path / "mypy.ini"), "--allowlist", str(ALLOWLIST),
-             *modules],
+            [
+                "-m",
+                "mypy.stubtest",
+                "--strict-type-check-only",
+                "--concise",
+                "--mypy-config-file",
+                str(tmp_path / "mypy.ini"),
+                "--allowlist",
+                str(ALLOWLIST),
+                *modules,
+            ],
             tmp_path,
         )
         assert done.returncode == 0, done.stdout + done.stderr

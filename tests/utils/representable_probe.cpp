@@ -48,9 +48,7 @@ PyObject* Probe_get_payload(PyObject* self, void*) noexcept {
     return Py_NewRef(as_probe(self)->payload);
 }
 
-PyObject* Probe_get_header(PyObject*, PyObject*) noexcept {
-    return PyUnicode_FromString("Probe");
-}
+PyObject* Probe_get_header(PyObject*, PyObject*) noexcept { return PyUnicode_FromString("Probe"); }
 
 PyObject* Probe_get_body(PyObject* self, PyObject*) noexcept {
     return PyUnicode_FromFormat("payload %R\n{fence}", as_probe(self)->payload);
@@ -114,8 +112,15 @@ PyModuleDef_Slot probe_slots[] = {
 };
 
 PyModuleDef probe_def = {
-    PyModuleDef_HEAD_INIT, "representable_probe", nullptr, 0, probe_functions, probe_slots,
-    nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "representable_probe",
+    nullptr,
+    0,
+    probe_functions,
+    probe_slots,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace

@@ -45,8 +45,10 @@ class TestLayout:
 
 
 class TestConstruction:
-    @pytest.mark.parametrize("args, kwargs", [((), {}), ((1, "two"), {}), ((), {"x": 3}),
-                                              ((None,), {"line1": "a", "satname": "b"})])
+    @pytest.mark.parametrize(
+        "args, kwargs",
+        [((), {}), ((1, "two"), {}), ((), {"x": 3}), ((None,), {"line1": "a", "satname": "b"})],
+    )
     def test_arguments_are_accepted_and_ignored(self, args, kwargs):
         r = Representable(*args, **kwargs)
         assert vars(r) == {}
@@ -115,18 +117,22 @@ class TestText:
         ],
     )
     def test_hook_errors_propagate(self, header, error, message):
-        broken = type("Broken", (Representable,), {"_get_header": header,
-                                                     "_get_body": lambda self: "b"})
+        broken = type(
+            "Broken", (Representable,), {"_get_header": header, "_get_body": lambda self: "b"}
+        )
         with pytest.raises(error, match=message):
             repr(broken())
 
     def test_formatted_form(self):
         r = Representable()
-        text = r._create_formatted_form({"epoch": "2024-01-01T00:00:00.000000 UTC",
-                                         "frame": "TEME", "a longer label": 7})
-        assert text == ("epoch          : 2024-01-01T00:00:00.000000 UTC\n"
-                        "frame          : TEME\n"
-                        "a longer label : 7")
+        text = r._create_formatted_form(
+            {"epoch": "2024-01-01T00:00:00.000000 UTC", "frame": "TEME", "a longer label": 7}
+        )
+        assert text == (
+            "epoch          : 2024-01-01T00:00:00.000000 UTC\n"
+            "frame          : TEME\n"
+            "a longer label : 7"
+        )
         assert r._create_formatted_form({}) == ""
 
     def test_formatted_frame(self):
@@ -143,15 +149,18 @@ class TestText:
     def test_formatted_frame_with_uneven_rows(self):
         data = {"A": {"x": 1}, "Long title": {"y": 2.5, "x": None}}
         assert Representable()._create_formatted_frame(data) == (
-            "    A   Long title\n"
-            "x   1         None\n"
-            "y              2.5"
+            "    A   Long title\nx   1         None\ny              2.5"
         )
         assert Representable()._create_formatted_frame({}) == ""
 
-    @pytest.mark.parametrize("title, expected", [("Orbital Elements:", "Orbital Elements:"),
-                                                 ("Derived Elements", "Derived Elements:"),
-                                                 ("", ":")])
+    @pytest.mark.parametrize(
+        "title, expected",
+        [
+            ("Orbital Elements:", "Orbital Elements:"),
+            ("Derived Elements", "Derived Elements:"),
+            ("", ":"),
+        ],
+    )
     def test_format_as_property(self, title, expected):
         assert Representable()._format_as_property(title) == expected
 
@@ -159,8 +168,11 @@ class TestText:
         "method, argument, message",
         [
             ("_create_formatted_form", ["epoch"], "expects a dict from label to text, not 'list'"),
-            ("_create_formatted_frame", {"A": "x"},
-             "expects a dict from column title .* not 'str'"),
+            (
+                "_create_formatted_frame",
+                {"A": "x"},
+                "expects a dict from column title .* not 'str'",
+            ),
             ("_create_formatted_frame", None, "not 'NoneType'"),
         ],
     )

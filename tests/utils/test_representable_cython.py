@@ -9,7 +9,7 @@ from orbivex.utils.representable import Representable
 from tests.cython_build import build_consumer
 from tests.helpers import Finalised
 
-CONSUMER = '''
+CONSUMER = """
 from orbivex.utils.representable cimport Representable
 
 cdef class Labelled(Representable):
@@ -31,13 +31,14 @@ cdef class Labelled(Representable):
 
 def base_size():
     return sizeof(Representable)
-'''
+"""
 
 
 @pytest.fixture(scope="module")
 def consumer(tmp_path_factory):
-    return build_consumer(tmp_path_factory.mktemp("representable_consumer"),
-                          "representable_consumer", CONSUMER)
+    return build_consumer(
+        tmp_path_factory.mktemp("representable_consumer"), "representable_consumer", CONSUMER
+    )
 
 
 def test_import_passes_the_size_check(consumer):

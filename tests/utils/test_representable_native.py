@@ -18,17 +18,32 @@ from tests.helpers import Finalised
 HERE = Path(__file__).resolve().parent
 NATIVE = HERE.parents[1] / "native"
 
-pytestmark = pytest.mark.skipif(not (NATIVE / "modules" / "representable").is_dir(),
-                                reason="needs the repository's native sources")
+pytestmark = pytest.mark.skipif(
+    not (NATIVE / "modules" / "representable").is_dir(),
+    reason="needs the repository's native sources",
+)
 
 
 @pytest.fixture(scope="module")
 def probe(tmp_path_factory):
     out_dir = tmp_path_factory.mktemp("probe")
     out = out_dir / f"representable_probe{sysconfig.get_config_var('EXT_SUFFIX')}"
-    cmd = ["c++", "-std=c++20", "-O1", "-shared", "-fPIC", "-Wall", "-Wextra",
-           "-I", sysconfig.get_paths()["include"], "-I", str(NATIVE),
-           str(HERE / "representable_probe.cpp"), "-o", str(out)]
+    cmd = [
+        "c++",
+        "-std=c++20",
+        "-O1",
+        "-shared",
+        "-fPIC",
+        "-Wall",
+        "-Wextra",
+        "-I",
+        sysconfig.get_paths()["include"],
+        "-I",
+        str(NATIVE),
+        str(HERE / "representable_probe.cpp"),
+        "-o",
+        str(out),
+    ]
     done = subprocess.run(cmd, capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
     spec = importlib.util.spec_from_file_location("representable_probe", out)
@@ -52,10 +67,10 @@ def test_native_subclass_collection_and_type_references(probe):
     gc.collect()
     before = sys.getrefcount(cls)
     holder = [Finalised(log)]
-    a = cls(holder)          # cycle through the C++ field
+    a = cls(holder)  # cycle through the C++ field
     holder.append(a)
     b = cls()
-    b.me = b                 # cycle through the instance dict
+    b.me = b  # cycle through the instance dict
     plain = [cls(i) for i in range(50)]
     del a, b, holder, plain
     gc.collect()
@@ -84,10 +99,16 @@ def test_python_subclass_of_the_native_subclass(probe):
     [
         (None, AttributeError, "Representable"),
         (42, TypeError, "orbivex.utils.representable.Representable is not a type object"),
-        (type("Representable", (), {"__slots__": ("a", "b")}), ValueError,
-         r"size changed, may indicate binary incompatibility. Expected 24 from C header, got 32"),
-        (type("Representable", (), {"__slots__": ("a",)}), TypeError,
-         "keeps its instance dict at offset 0, not 16"),
+        (
+            type("Representable", (), {"__slots__": ("a", "b")}),
+            ValueError,
+            r"size changed, may indicate binary incompatibility. Expected 24 from C header, got 32",
+        ),
+        (
+            type("Representable", (), {"__slots__": ("a",)}),
+            TypeError,
+            "keeps its instance dict at offset 0, not 16",
+        ),
     ],
 )
 def test_import_checks(probe, monkeypatch, fake, error, message):

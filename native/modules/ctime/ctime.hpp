@@ -37,8 +37,8 @@ struct ctime_module {
 /// neither takes part in garbage collection.
 struct TimeObject {
     PyObject_HEAD
-    std::int64_t ns;       ///< the instant of a scalar Time
-    PyObject* values;      ///< NULL for a scalar; else a read-only C-contiguous 1-D int64 ndarray
+    std::int64_t ns;   ///< the instant of a scalar Time
+    PyObject* values;  ///< NULL for a scalar; else a read-only C-contiguous 1-D int64 ndarray
 };
 
 /// State of the module that defined `type` or one of its bases; NULL with TypeError if none

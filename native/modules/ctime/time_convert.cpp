@@ -33,8 +33,7 @@ constexpr const char* range_text = "1677-09-21T00:12:43.145224193 to 2262-04-11T
     case TimeStatus::not_finite:
         PyErr_Format(PyExc_ValueError, "Time: a Julian date must be finite, got %R", what);
         break;
-    case TimeStatus::ok:
-        break;
+    case TimeStatus::ok: break;
     }
     return -1;
 }
@@ -75,11 +74,11 @@ int ns_from_datetime(PyObject* value, std::int64_t& out) {
     const bool has_time = PyDateTime_Check(value);
     std::int64_t ns_of_day = 0;
     if (has_time) {
-        ns_of_day = ((PyDateTime_DATE_GET_HOUR(value) * 60LL + PyDateTime_DATE_GET_MINUTE(value)) *
-                         60LL +
-                     PyDateTime_DATE_GET_SECOND(value)) *
-                        kern::ns_per_second +
-                    PyDateTime_DATE_GET_MICROSECOND(value) * 1000LL;
+        ns_of_day =
+            ((PyDateTime_DATE_GET_HOUR(value) * 60LL + PyDateTime_DATE_GET_MINUTE(value)) * 60LL +
+             PyDateTime_DATE_GET_SECOND(value)) *
+                kern::ns_per_second +
+            PyDateTime_DATE_GET_MICROSECOND(value) * 1000LL;
         Ref offset = Ref::steal(PyObject_CallMethod(value, "utcoffset", nullptr));
         if (!offset) return -1;
         if (offset.get() != Py_None) {
@@ -188,8 +187,8 @@ int read_sequence(ctime_state* st, PyObject* value, Format format, Instants& out
 }
 
 int read_jd_array(PyArrayObject* a, Instants& out) {
-    Ref jd = Ref::steal(PyArray_FROMANY(reinterpret_cast<PyObject*>(a), NPY_DOUBLE, 0, 1,
-                                        NPY_ARRAY_CARRAY_RO));
+    Ref jd = Ref::steal(
+        PyArray_FROMANY(reinterpret_cast<PyObject*>(a), NPY_DOUBLE, 0, 1, NPY_ARRAY_CARRAY_RO));
     if (!jd) return -1;
     auto* ja = reinterpret_cast<PyArrayObject*>(jd.get());
     const npy_intp n = PyArray_SIZE(ja);
@@ -253,7 +252,7 @@ bool ns_from_ticks(wide ticks, NPY_DATETIMEUNIT unit, std::int64_t& out) {
                         : unit == NPY_FR_fs ? 1'000'000
                         : unit == NPY_FR_as ? 1'000'000'000
                                             : 0;
-    if (per_ns == 0) return false;  // a unit NumPy does not have
+    if (per_ns == 0) return false;                          // a unit NumPy does not have
     const wide ns = ticks / per_ns - (ticks % per_ns < 0);  // floor
     if (ns < -ns_limit || ns > ns_limit) return false;
     out = static_cast<std::int64_t>(ns);
@@ -264,8 +263,8 @@ bool ns_from_ticks(wide ticks, NPY_DATETIMEUNIT unit, std::int64_t& out) {
 // (before 2.5) or raises OverflowError (2.5), and its intermediate products overflow for units
 // such as M8[3ps] even where the result fits.
 int read_datetime64(PyArrayObject* a, Instants& out) {
-    auto* meta = reinterpret_cast<PyArray_DatetimeDTypeMetaData*>(
-        PyDataType_C_METADATA(PyArray_DESCR(a)));
+    auto* meta =
+        reinterpret_cast<PyArray_DatetimeDTypeMetaData*>(PyDataType_C_METADATA(PyArray_DESCR(a)));
     if (!meta) {
         PyErr_SetString(PyExc_TypeError, "Time: a datetime64 dtype without a unit");
         return -1;

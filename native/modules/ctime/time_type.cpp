@@ -96,8 +96,8 @@ PyObject* Time_get_datetime64(PyObject* self, void*) noexcept {
     if (!t->values) return PyArray_Scalar(const_cast<std::int64_t*>(&t->ns), st->ns_descr, nullptr);
     npy_intp dims[1] = {length_of(t)};
     Py_INCREF(st->ns_descr);  // stolen
-    PyObject* out = PyArray_NewFromDescr(&PyArray_Type, st->ns_descr, 1, dims, nullptr, nullptr,
-                                         0, nullptr);
+    PyObject* out =
+        PyArray_NewFromDescr(&PyArray_Type, st->ns_descr, 1, dims, nullptr, nullptr, 0, nullptr);
     if (!out) return nullptr;
     std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out)), data_of(t),
                 sizeof(std::int64_t) * dims[0]);

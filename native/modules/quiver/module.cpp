@@ -56,8 +56,7 @@ int input_rows(const char* func, PyObject* a, Buffer& buf, Rows& rows) noexcept 
     if (buf.acquire_doubles(a, 2, orbivex::py::Access::read_only) < 0) return -1;
     // Three columns are read from every row: refuse narrower input rather than read past it.
     if (buf.len(1) < 3) {
-        PyErr_Format(PyExc_ValueError, "%s() needs at least 3 columns (got %zd)", func,
-                     buf.len(1));
+        PyErr_Format(PyExc_ValueError, "%s() needs at least 3 columns (got %zd)", func, buf.len(1));
         return -1;
     }
     rows = {buf.at(0), buf.len(0), buf.stride(0), buf.stride(1)};
@@ -189,7 +188,7 @@ struct quiver_module {
         Ref np = Ref::steal(PyImport_ImportModule("numpy"));
         if (!np || PyModule_AddObjectRef(module, "numpy", np.get()) < 0) return -1;
         if (orbivex::py::import_numpy() < 0) return -1;  // for the buffer views
-        PyObject* globals = PyModule_GetDict(module);  // borrowed
+        PyObject* globals = PyModule_GetDict(module);    // borrowed
         if (!globals) return -1;
         Py_XSETREF(quiver_globals, Py_NewRef(globals));
         return orbivex::py::export_capi(module, quiver_table);

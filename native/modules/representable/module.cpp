@@ -22,7 +22,9 @@ struct representable_state {
     static constexpr auto refs() { return std::tuple{py::owned(&representable_state::type)}; }
 };
 
-RepresentableObject* as_repr(PyObject* self) { return reinterpret_cast<RepresentableObject*>(self); }
+RepresentableObject* as_repr(PyObject* self) {
+    return reinterpret_cast<RepresentableObject*>(self);
+}
 
 // Allocation and initialisation accept any arguments and ignore them, so that subclasses can
 // pass their own constructor arguments through.

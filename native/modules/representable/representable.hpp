@@ -50,8 +50,7 @@ inline py::Ref import_representable() {
     Ref type = Ref::steal(PyObject_GetAttrString(module.get(), "Representable"));
     if (!type) return {};
     if (!PyType_Check(type.get())) {
-        PyErr_Format(PyExc_TypeError, "%s.Representable is not a type object",
-                     module_path);
+        PyErr_Format(PyExc_TypeError, "%s.Representable is not a type object", module_path);
         return {};
     }
     const PyTypeObject* tp = as_type(type);
@@ -65,8 +64,8 @@ inline py::Ref import_representable() {
     }
     if (tp->tp_dictoffset != static_cast<Py_ssize_t>(offsetof(RepresentableObject, dict))) {
         PyErr_Format(PyExc_TypeError,
-                     "%s.Representable keeps its instance dict at offset %zd, not %zd",
-                     module_path, tp->tp_dictoffset,
+                     "%s.Representable keeps its instance dict at offset %zd, not %zd", module_path,
+                     tp->tp_dictoffset,
                      static_cast<Py_ssize_t>(offsetof(RepresentableObject, dict)));
         return {};
     }

@@ -31,22 +31,25 @@ constexpr Field enu_fields[] = {
     {"u_east", "double", true}, {"u_north", "double", true}, {"u_up", "double", true}};
 constexpr Field aer_fields[] = {
     {"azimuth", "double", false}, {"elevation", "double", false}, {"range", "double", false}};
-constexpr Field dtf_fields[] = {
-    {"year", "uint16", false}, {"month", "uint8", false},  {"day", "uint8", false},
-    {"hour", "uint8", false},  {"minute", "uint8", false}, {"second", "double", false}};
-constexpr Field geo_state_fields[] = {
-    {"lat", "double", false},     {"lon", "double", false},     {"alt", "double", false},
-    {"lat_dot", "double", false}, {"lon_dot", "double", false}, {"alt_dot", "double", false}};
-constexpr Field coe_fields[] = {
-    {"ecc", "double", false}, {"sma", "double", false}, {"inc", "double", false},
-    {"raa", "double", false}, {"arp", "double", false}, {"tra", "double", false},
-    {"slr", "double", false}};
+constexpr Field dtf_fields[] = {{"year", "uint16", false},  {"month", "uint8", false},
+                                {"day", "uint8", false},    {"hour", "uint8", false},
+                                {"minute", "uint8", false}, {"second", "double", false}};
+constexpr Field geo_state_fields[] = {{"lat", "double", false},     {"lon", "double", false},
+                                      {"alt", "double", false},     {"lat_dot", "double", false},
+                                      {"lon_dot", "double", false}, {"alt_dot", "double", false}};
+constexpr Field coe_fields[] = {{"ecc", "double", false}, {"sma", "double", false},
+                                {"inc", "double", false}, {"raa", "double", false},
+                                {"arp", "double", false}, {"tra", "double", false},
+                                {"slr", "double", false}};
 
 // Built and bound in this order.
 constexpr Record records[] = {
-    {"SurfCoord_dtype", surf_coord_fields}, {"LLA_dtype", lla_fields},
-    {"ENU_dtype", enu_fields},              {"AER_dtype", aer_fields},
-    {"DTF_dtype", dtf_fields},              {"GeoState_dt", geo_state_fields},
+    {"SurfCoord_dtype", surf_coord_fields},
+    {"LLA_dtype", lla_fields},
+    {"ENU_dtype", enu_fields},
+    {"AER_dtype", aer_fields},
+    {"DTF_dtype", dtf_fields},
+    {"GeoState_dt", geo_state_fields},
     {"COE_dt", coe_fields},
 };
 

@@ -26,13 +26,12 @@ struct support_state {
     PyObject* probe_type;
     PyObject* s_numpy;  // interned from the member list
     PyObject* s_empty;
-    PyObject* kept;     // set by keep(); visited and cleared with the rest
+    PyObject* kept;  // set by keep(); visited and cleared with the rest
 
     static constexpr auto refs() {
-        return std::tuple{py::owned(&support_state::probe_type),
-                          py::interned(&support_state::s_numpy, "numpy"),
-                          py::interned(&support_state::s_empty, ""),
-                          py::owned(&support_state::kept)};
+        return std::tuple{
+            py::owned(&support_state::probe_type), py::interned(&support_state::s_numpy, "numpy"),
+            py::interned(&support_state::s_empty, ""), py::owned(&support_state::kept)};
     }
 };
 
@@ -138,10 +137,9 @@ PyObject* bind(PyObject*, PyObject* args) {
                          named ? &outs[static_cast<size_t>(i)] : nullptr});
     }
     Ref all;
-    if (py::bind_siblings(names,
-                          import_error ? py::MissingName::ImportError
-                                       : py::MissingName::AttributeError,
-                          want_all ? &all : nullptr) < 0)
+    if (py::bind_siblings(
+            names, import_error ? py::MissingName::ImportError : py::MissingName::AttributeError,
+            want_all ? &all : nullptr) < 0)
         return nullptr;
     Ref named = Ref::steal(PyList_New(0));
     if (!named) return nullptr;
@@ -184,10 +182,12 @@ PyObject* check_self(PyObject*, PyObject* args) {
 PyObject* last_argument(PyObject*, PyObject* const* argv) { return Py_NewRef(argv[7]); }
 
 const char* const nine[] = {"a", "b", "c", "d", "e", "f", "g", "h", "i"};
-const py::FunctionSpec eight_spec{"eight", nullptr, "eight(a, b, c, d, e, f, g, h)",
-                                  {std::span(nine, 8), 8, 8}, {}, last_argument};
-const py::FunctionSpec nine_spec{"nine", nullptr, "nine(a, b, c, d, e, f, g, h, i)",
-                                 {std::span(nine, 9), 9, 9}, {}, last_argument};
+const py::FunctionSpec eight_spec{
+    "eight", nullptr,      "eight(a, b, c, d, e, f, g, h)", {std::span(nine, 8), 8, 8},
+    {},      last_argument};
+const py::FunctionSpec nine_spec{
+    "nine", nullptr,      "nine(a, b, c, d, e, f, g, h, i)", {std::span(nine, 9), 9, 9},
+    {},     last_argument};
 
 // native_function(n): a native function of n (8 or 9) required parameters that returns its
 // eighth argument.

@@ -32,11 +32,11 @@ Ref names_of(std::span<const char* const> names) {
 
 const char* unit_name(cat::Unit u) {
     switch (u) {
-        case cat::Unit::none: return "none";
-        case cat::Unit::length: return "length";
-        case cat::Unit::angle: return "angle";
-        case cat::Unit::duration: return "duration";
-        case cat::Unit::rate: return "rate";
+    case cat::Unit::none: return "none";
+    case cat::Unit::length: return "length";
+    case cat::Unit::angle: return "angle";
+    case cat::Unit::duration: return "duration";
+    case cat::Unit::rate: return "rate";
     }
     return "?";
 }
@@ -45,10 +45,9 @@ Ref elements() {
     return list_of(cat::elements, [](const cat::Element& e) {
         const cat::UnitText u = cat::unit_text(e.unit);
         return Py_BuildValue("{s:s,s:s,s:s,s:s,s:s,s:n,s:n,s:i,s:s,s:s}", "name", e.name, "array",
-                             e.array, "array_doc", e.array_doc, "unit", unit_name(e.unit),
-                             "table", cat::table_title(e.table), "row",
-                             static_cast<Py_ssize_t>(e.row), "place",
-                             static_cast<Py_ssize_t>(e.place), "precision", u.precision,
+                             e.array, "array_doc", e.array_doc, "unit", unit_name(e.unit), "table",
+                             cat::table_title(e.table), "row", static_cast<Py_ssize_t>(e.row),
+                             "place", static_cast<Py_ssize_t>(e.place), "precision", u.precision,
                              "si_unit", u.si, "op_unit", u.op);
     });
 }
@@ -61,7 +60,8 @@ Ref fields(std::span<const tle::Field> fields) {
 }
 
 Ref properties(std::span<const cat::Property> rows) {
-    return list_of(rows, [](const cat::Property& p) { return Py_BuildValue("(sz)", p.name, p.doc); });
+    return list_of(rows,
+                   [](const cat::Property& p) { return Py_BuildValue("(sz)", p.name, p.doc); });
 }
 
 /// {"names": [...], "required": n, "positional": n, "varargs": name or None}.
@@ -87,8 +87,8 @@ Ref methods(const std::array<cat::MethodText, cat::n_methods>& texts) {
         }
         Ref entry = Ref::steal(Py_BuildValue(
             "{s:s,s:s,s:z,s:O,s:O}", "name", m.name, "qualname", texts[i].qualname.c_str(), "doc",
-            m.signature_doc ? texts[i].doc.c_str() : nullptr, "params", params.get(),
-            "annotations", annotations.get()));
+            m.signature_doc ? texts[i].doc.c_str() : nullptr, "params", params.get(), "annotations",
+            annotations.get()));
         if (!entry || PyList_Append(list.get(), entry.get()) < 0) return {};
     }
     return list;
@@ -125,11 +125,10 @@ struct testing_module {
 };
 
 int testing_module::exec(PyObject* module) noexcept {
-    Ref tle = type_entry(tle::tle_layout, cat::tle_properties, tle_virtuals,
-                         cat::tle_method_texts, cat::tle_doc.c_str(), cat::tle_init, nullptr);
-    Ref elset = type_entry(tle::elset_layout, cat::elset_properties, {},
-                           cat::elset_method_texts, cat::elset_doc.c_str(), cat::elset_init,
-                           cat::elset_varargs);
+    Ref tle = type_entry(tle::tle_layout, cat::tle_properties, tle_virtuals, cat::tle_method_texts,
+                         cat::tle_doc.c_str(), cat::tle_init, nullptr);
+    Ref elset = type_entry(tle::elset_layout, cat::elset_properties, {}, cat::elset_method_texts,
+                           cat::elset_doc.c_str(), cat::elset_init, cat::elset_varargs);
     Ref elems = elements();
     Ref tables = names_of(cat::table_titles);
     if (!tle || !elset || !elems || !tables) return -1;
@@ -137,8 +136,7 @@ int testing_module::exec(PyObject* module) noexcept {
     const auto pointer_size = static_cast<Py_ssize_t>(sizeof(void*));
     Ref catalogue = Ref::steal(Py_BuildValue(
         "{s:O,s:O,s:O,s:O,s:n,s:n}", "TLE", tle.get(), "ELSET", elset.get(), "elements",
-        elems.get(), "tables", tables.get(), "base_size", base_size, "pointer_size",
-        pointer_size));
+        elems.get(), "tables", tables.get(), "base_size", base_size, "pointer_size", pointer_size));
     if (!catalogue) return -1;
     return PyModule_AddObjectRef(module, "catalogue", catalogue.get());
 }

@@ -117,11 +117,11 @@ struct UnitText {
 };
 constexpr UnitText unit_text(Unit u) {
     switch (u) {
-        case Unit::none: return {5, "", ""};
-        case Unit::length: return {3, " m", " km"};
-        case Unit::angle: return {3, " rad", " deg"};
-        case Unit::duration: return {3, " s", " hour"};
-        case Unit::rate: return {3, " rad/s", " rev/day"};
+    case Unit::none: return {5, "", ""};
+    case Unit::length: return {3, " m", " km"};
+    case Unit::angle: return {3, " rad", " deg"};
+    case Unit::duration: return {3, " s", " hour"};
+    case Unit::rate: return {3, " rad/s", " rev/day"};
     }
     return {};
 }

@@ -260,9 +260,9 @@ PyObject* ELSET_get_array(PyObject* self, void* closure) noexcept {
     return PyArray_View(reinterpret_cast<PyArrayObject*>(stored), nullptr, nullptr);
 }
 
-constinit auto ELSET_getset = getset_table(cat::elset_properties,
-                                           ORBIVEX_OWN_GETTERS(ORBIVEX_ELSET_PROPERTIES),
-                                           ELSET_get_array, cat::elements);
+constinit auto ELSET_getset =
+    getset_table(cat::elset_properties, ORBIVEX_OWN_GETTERS(ORBIVEX_ELSET_PROPERTIES),
+                 ELSET_get_array, cat::elements);
 
 // ---- methods ------------------------------------------------------------------------------
 
@@ -295,11 +295,12 @@ PyObject* ELSET__get_body(PyObject* module, PyObject* const* argv) {
 PyObject* ELSET___reduce__(PyObject*, PyObject* const*) { return refuse_reduce(); }
 PyObject* ELSET___setstate__(PyObject*, PyObject* const*) { return refuse_reduce(); }
 
-constexpr auto ELSET_methods = method_specs(cat::elset_method_texts, {
+constexpr auto ELSET_methods =
+    method_specs(cat::elset_method_texts, {
 #define ORBIVEX_IMPL(name, ...) ELSET_##name,
-    ORBIVEX_TLE_METHODS(ORBIVEX_IMPL)
+                                              ORBIVEX_TLE_METHODS(ORBIVEX_IMPL)
 #undef ORBIVEX_IMPL
-});
+                                          });
 
 PyType_Slot ELSET_slots[] = {
     {Py_tp_doc, const_cast<char*>(cat::elset_doc.c_str())},

@@ -46,7 +46,7 @@ struct ELSETObject {
 #undef ORBIVEX_FIELD
 
 /// TLE's double of each element, in the order of cat::elements.
-inline constexpr double TLEObject::*element_fields[] = {
+inline constexpr double TLEObject::* element_fields[] = {
 #define ORBIVEX_MEMBER(name, ...) &TLEObject::name,
     ORBIVEX_TLE_ELEMENTS(ORBIVEX_MEMBER)
 #undef ORBIVEX_MEMBER
@@ -77,8 +77,8 @@ struct Field {
     Field{#name, offsetof(ELSETObject, name), sizeof(ELSETObject::name), alignof(type)},
 
 /// TLE's fields after the table pointer, in declared order.
-inline constexpr std::array tle_layout{
-    ORBIVEX_TLE_FIELDS(ORBIVEX_TLE_FIELD) ORBIVEX_TLE_ELEMENTS(ORBIVEX_TLE_DOUBLE)};
+inline constexpr std::array tle_layout{ORBIVEX_TLE_FIELDS(ORBIVEX_TLE_FIELD)
+                                           ORBIVEX_TLE_ELEMENTS(ORBIVEX_TLE_DOUBLE)};
 
 /// ELSET's fields after the base part, in declared order, the arrays by their tle.pxd names.
 inline constexpr auto elset_layout = [] {
@@ -112,8 +112,7 @@ static_assert(offsetof(TLEObject, vtab) == sizeof(RepresentableObject));
 static_assert(laid_out_in_order(tle_layout, offsetof(TLEObject, vtab) + sizeof(void*),
                                 sizeof(TLEObject)));
 static_assert(offsetof(ELSETObject, epoch) == sizeof(RepresentableObject));
-static_assert(laid_out_in_order(elset_layout, sizeof(RepresentableObject),
-                                sizeof(ELSETObject)));
+static_assert(laid_out_in_order(elset_layout, sizeof(RepresentableObject), sizeof(ELSETObject)));
 
 // ---- properties ---------------------------------------------------------------------------
 

@@ -36,18 +36,35 @@ struct tle_state {
         using S = tle_state;
         using py::interned, py::owned;
         return std::tuple{
-            owned(&S::TLE_type), owned(&S::ELSET_type), owned(&S::Representable),
-            owned(&S::Time), owned(&S::Earth), owned(&S::TEME), owned(&S::epoch_key),
-            owned(&S::bound), owned(&S::jd_kwnames), owned(&S::key_kwnames),
-            interned(&S::s_strip, "strip"), interned(&S::s_upper, "upper"),
-            interned(&S::s_jd, "jd"), interned(&S::s_GM, "GM"), interned(&S::s_Re, "Re"),
-            interned(&S::s_epoch, "epoch"), interned(&S::s_satno, "satno"),
-            interned(&S::s_int64, "int64"), interned(&S::s_utc, "utc"),
-            interned(&S::s_repr, "__repr__"), interned(&S::s_name, "name"),
-            interned(&S::s_line1, "line1"), interned(&S::s_line2, "line2"),
-            interned(&S::s_satname, "satname"), interned(&S::s__satname, "_satname"),
-            interned(&S::s_vtable, "__pyx_vtable__"), interned(&S::s_empty, ""),
-            interned(&S::s_sort, "sort"), interned(&S::s_form, "_create_formatted_form"),
+            owned(&S::TLE_type),
+            owned(&S::ELSET_type),
+            owned(&S::Representable),
+            owned(&S::Time),
+            owned(&S::Earth),
+            owned(&S::TEME),
+            owned(&S::epoch_key),
+            owned(&S::bound),
+            owned(&S::jd_kwnames),
+            owned(&S::key_kwnames),
+            interned(&S::s_strip, "strip"),
+            interned(&S::s_upper, "upper"),
+            interned(&S::s_jd, "jd"),
+            interned(&S::s_GM, "GM"),
+            interned(&S::s_Re, "Re"),
+            interned(&S::s_epoch, "epoch"),
+            interned(&S::s_satno, "satno"),
+            interned(&S::s_int64, "int64"),
+            interned(&S::s_utc, "utc"),
+            interned(&S::s_repr, "__repr__"),
+            interned(&S::s_name, "name"),
+            interned(&S::s_line1, "line1"),
+            interned(&S::s_line2, "line2"),
+            interned(&S::s_satname, "satname"),
+            interned(&S::s__satname, "_satname"),
+            interned(&S::s_vtable, "__pyx_vtable__"),
+            interned(&S::s_empty, ""),
+            interned(&S::s_sort, "sort"),
+            interned(&S::s_form, "_create_formatted_form"),
             interned(&S::s_frame, "_create_formatted_frame"),
             interned(&S::s_prop, "_format_as_property"),
         };
@@ -127,8 +144,11 @@ constexpr std::array<py::FunctionSpec, cat::n_methods> method_specs(
     std::array<py::FunctionSpec, cat::n_methods> out{};
     for (std::size_t i = 0; i < cat::n_methods; ++i) {
         const cat::Method& m = cat::methods[i];
-        out[i] = {m.name, texts[i].qualname.c_str(),
-                  m.signature_doc ? texts[i].doc.c_str() : nullptr, m.params, m.annotations,
+        out[i] = {m.name,
+                  texts[i].qualname.c_str(),
+                  m.signature_doc ? texts[i].doc.c_str() : nullptr,
+                  m.params,
+                  m.annotations,
                   impls[i]};
     }
     return out;

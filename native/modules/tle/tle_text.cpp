@@ -29,11 +29,11 @@ struct Scales {
 /// The operational value of an element of unit `u` whose SI value is `si`.
 double operational(double si, cat::Unit u, const Scales& k) {
     switch (u) {
-        case cat::Unit::none: return si;
-        case cat::Unit::length: return si / k.km;
-        case cat::Unit::angle: return si / k.deg;
-        case cat::Unit::duration: return si / k.hour;
-        case cat::Unit::rate: return si / k.rev_per_day;
+    case cat::Unit::none: return si;
+    case cat::Unit::length: return si / k.km;
+    case cat::Unit::angle: return si / k.deg;
+    case cat::Unit::duration: return si / k.hour;
+    case cat::Unit::rate: return si / k.rev_per_day;
     }
     return si;
 }
@@ -138,11 +138,12 @@ PyObject* TLE__get_body(PyObject* module, PyObject* const* argv) {
 PyObject* TLE___reduce__(PyObject*, PyObject* const*) { return refuse_reduce(); }
 PyObject* TLE___setstate__(PyObject*, PyObject* const*) { return refuse_reduce(); }
 
-constexpr auto TLE_methods = method_specs(cat::tle_method_texts, {
+constexpr auto TLE_methods =
+    method_specs(cat::tle_method_texts, {
 #define ORBIVEX_IMPL(name, ...) TLE_##name,
-    ORBIVEX_TLE_METHODS(ORBIVEX_IMPL)
+                                            ORBIVEX_TLE_METHODS(ORBIVEX_IMPL)
 #undef ORBIVEX_IMPL
-});
+                                        });
 
 }  // namespace
 

@@ -94,8 +94,8 @@ Ref normalise(PyObject* line, tle_state* st) {
 int earth_constant(tle_state* st, PyObject* name, double* out) {
     Ref v = Ref::steal(PyObject_GetAttr(st->Earth, name));
     if (!v) return -1;
-    const double d = PyFloat_CheckExact(v.get()) ? PyFloat_AS_DOUBLE(v.get())
-                                                  : PyFloat_AsDouble(v.get());
+    const double d =
+        PyFloat_CheckExact(v.get()) ? PyFloat_AS_DOUBLE(v.get()) : PyFloat_AsDouble(v.get());
     if (d == -1.0 && PyErr_Occurred()) return -1;
     *out = d;
     return 0;
@@ -230,9 +230,9 @@ PyObject* TLE_get_element(PyObject* self, void* closure) noexcept {
     return PyFloat_FromDouble(as_tle(self)->**static_cast<double TLEObject::* const*>(closure));
 }
 
-constinit auto TLE_getset = getset_table(cat::tle_properties,
-                                         ORBIVEX_OWN_GETTERS(ORBIVEX_TLE_PROPERTIES),
-                                         TLE_get_element, element_fields);
+constinit auto TLE_getset =
+    getset_table(cat::tle_properties, ORBIVEX_OWN_GETTERS(ORBIVEX_TLE_PROPERTIES), TLE_get_element,
+                 element_fields);
 
 PyType_Slot TLE_slots[] = {
     // Only the signature, for __text_signature__: the class itself has no docstring.
@@ -258,8 +258,8 @@ PyType_Spec TLE_spec = {
 PyObject* tle_satno(PyObject* self) noexcept { return satno_value(self); }
 
 int add_tle_type(PyObject* module, tle_state* st) noexcept {
-    PyObject* type = PyType_FromModuleAndSpec(module, &TLE_spec,
-                                              reinterpret_cast<PyObject*>(st->Representable));
+    PyObject* type =
+        PyType_FromModuleAndSpec(module, &TLE_spec, reinterpret_cast<PyObject*>(st->Representable));
     if (!type) return -1;
     st->TLE_type = reinterpret_cast<PyTypeObject*>(type);
     Ref capsule = Ref::steal(PyCapsule_New(&tle_vtable, nullptr, nullptr));

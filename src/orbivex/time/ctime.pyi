@@ -6,12 +6,13 @@
 # annotation means either. Time cannot be subscripted at run time: write such annotations as
 # strings or under `from __future__ import annotations`.
 import datetime
+from collections.abc import Iterator
 from typing import (
     Any,
     Generic,
-    Iterator,
     Literal,
     Protocol,
+    Self,
     SupportsIndex,
     TypeAlias,
     final,
@@ -20,7 +21,7 @@ from typing import (
 )
 
 import numpy as np
-from typing_extensions import Self, TypeVar, disjoint_base
+from typing_extensions import TypeVar, disjoint_base
 
 _AnyShape: TypeAlias = tuple[()] | tuple[int]
 _ShapeT_co = TypeVar("_ShapeT_co", bound=_AnyShape, default=_AnyShape, covariant=True)
@@ -117,10 +118,7 @@ class Time(Generic[_ShapeT_co]):
     @overload
     def __getitem__(
         self,
-        key: slice
-        | np.ndarray[Any, np.dtype[np.integer[Any] | np.bool_]]
-        | list[int]
-        | list[bool],
+        key: slice | np.ndarray[Any, np.dtype[np.integer[Any] | np.bool_]] | list[int] | list[bool],
         /,
     ) -> Time[tuple[int]]: ...
     def __iter__(self) -> Iterator[Time[tuple[()]]]: ...

@@ -1,6 +1,7 @@
 # Type stubs of the native Representable base type.
 import sys
-from typing import Any, Mapping, TypeVar
+from collections.abc import Mapping
+from typing import Any, TypeVar
 
 _T = TypeVar("_T")
 

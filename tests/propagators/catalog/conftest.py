@@ -26,8 +26,9 @@ def kernel(tmp_path_factory):
 @pytest.fixture(scope="session")
 def scalar_kernel(tmp_path_factory):
     _need_toolchain()
-    return Kernel(build(tmp_path_factory.mktemp("catalog") / "shim_scalar.so",
-                        "-DORBIVEX_TLE_NO_SIMD"))
+    return Kernel(
+        build(tmp_path_factory.mktemp("catalog") / "shim_scalar.so", "-DORBIVEX_TLE_NO_SIMD")
+    )
 
 
 @pytest.fixture(scope="session", params=["sse2", "scalar"])

@@ -43,7 +43,7 @@ def epoch_ns(line1: str) -> int:
 
 
 def exponent_value(text: str) -> float:
-    """"SMMMMMEX" = S0.MMMMM x 10^EX, as Python reads the same decimal."""
+    """ "SMMMMMEX" = S0.MMMMM x 10^EX, as Python reads the same decimal."""
     return float(f"{text[0].strip()}0.{text[1:6]}e{text[6:8]}")
 
 
@@ -94,20 +94,28 @@ def valid_sets(draw):
     epoch = f"{yy:02d}{right(day, 3, zeros)}.{draw(st.integers(0, 10**8 - 1)):08d}"
 
     def exp_form():
-        return (draw(st.sampled_from(" +-")) + f"{draw(st.integers(0, 99999)):05d}"
-                + draw(st.sampled_from("+-")) + str(draw(st.integers(0, 9))))
+        return (
+            draw(st.sampled_from(" +-"))
+            + f"{draw(st.integers(0, 99999)):05d}"
+            + draw(st.sampled_from("+-"))
+            + str(draw(st.integers(0, 9)))
+        )
 
     ndot = draw(st.sampled_from(" +-")) + f".{draw(st.integers(0, 10**8 - 1)):08d}"
-    line1 = (f"1 {satno}{classification} {intldes} {epoch} {ndot} {exp_form()} {exp_form()} "
-             f"{draw(st.integers(0, 9))} {right(draw(st.integers(0, 9999)), 4, zeros)}0")
+    line1 = (
+        f"1 {satno}{classification} {intldes} {epoch} {ndot} {exp_form()} {exp_form()} "
+        f"{draw(st.integers(0, 9))} {right(draw(st.integers(0, 9999)), 4, zeros)}0"
+    )
 
     def angle():
         m = draw(st.integers(0, 9999999))
         return f"{right(m // 10**4, 3, zeros)}.{m % 10**4:04d}"
 
     mnm = draw(st.integers(1, 10**10 - 1))
-    line2 = (f"2 {satno} {angle()} {angle()} {draw(st.integers(0, 9999999)):07d} {angle()} "
-             f"{angle()} {right(mnm // 10**8, 2, zeros)}.{mnm % 10**8:08d}"
-             f"{right(draw(st.integers(0, 99999)), 5, zeros)}0")
+    line2 = (
+        f"2 {satno} {angle()} {angle()} {draw(st.integers(0, 9999999)):07d} {angle()} "
+        f"{angle()} {right(mnm // 10**8, 2, zeros)}.{mnm % 10**8:08d}"
+        f"{right(draw(st.integers(0, 99999)), 5, zeros)}0"
+    )
     assert len(line1) == len(line2) == 69, (line1, line2)
     return summed(line1), summed(line2)

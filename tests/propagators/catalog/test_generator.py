@@ -12,13 +12,20 @@ import pytest
 from .kernel import ROOT
 
 
-@pytest.mark.parametrize(("form", "crlf", "blank_share"), [
-    ("3le", False, 0.0), ("0name", True, 0.1), ("2le", False, 0.05), ("2le", True, 0.0),
-])
+@pytest.mark.parametrize(
+    ("form", "crlf", "blank_share"),
+    [
+        ("3le", False, 0.0),
+        ("0name", True, 0.1),
+        ("2le", False, 0.05),
+        ("2le", True, 0.0),
+    ],
+)
 def test_every_damaged_set_is_reported(kernel, generator, form, crlf, blank_share):
     kinds = len(generator.DAMAGE_KINDS)
-    text, damage = generator.make_catalog(3000, seed=31, form=form, crlf=crlf,
-                                          blank_share=blank_share, damage=3 * kinds)
+    text, damage = generator.make_catalog(
+        3000, seed=31, form=form, crlf=crlf, blank_share=blank_share, damage=3 * kinds
+    )
     assert {d.kind for d in damage} == set(generator.DAMAGE_KINDS)
     rows = kernel.read(text)
     assert len(rows) == 3000  # none lost, none split in two
@@ -27,8 +34,7 @@ def test_every_damaged_set_is_reported(kernel, generator, form, crlf, blank_shar
 
 
 def test_sets_are_realistic(kernel, generator):
-    text, _ = generator.make_catalog(20000, seed=32, form="2le", alpha5_share=0.1,
-                                     deep_share=0.25)
+    text, _ = generator.make_catalog(20000, seed=32, form="2le", alpha5_share=0.1, deep_share=0.25)
     read = kernel.read(text)
     assert all(fault[0] == "none" for fault, *_ in read)
     rows = [r[3] for r in read]
@@ -55,11 +61,28 @@ def test_deterministic_for_a_seed(generator):
 
 def test_command_line(kernel, tmp_path):
     out = tmp_path / "sats.tle"
-    subprocess.run([sys.executable, str(ROOT / "tools" / "make_catalog.py"), str(out), "--sets",
-                    "800", "--damage", "60", "--form", "0name", "--seed", "9"], check=True,
-                   capture_output=True)
+    subprocess.run(
+        [
+            sys.executable,
+            str(ROOT / "tools" / "make_catalog.py"),
+            str(out),
+            "--sets",
+            "800",
+            "--damage",
+            "60",
+            "--form",
+            "0name",
+            "--seed",
+            "9",
+        ],
+        check=True,
+        capture_output=True,
+    )
     manifest = json.loads((tmp_path / "sats.tle.damage.json").read_text())
     assert len(manifest) == 60
-    reported = {where: list(fault[:3]) for fault, _, where, _ in kernel.read(out.read_bytes())
-                if fault[0] != "none"}
+    reported = {
+        where: list(fault[:3])
+        for fault, _, where, _ in kernel.read(out.read_bytes())
+        if fault[0] != "none"
+    }
     assert reported == {m["file_line"]: [m["reason"], m["line"], m["column"]] for m in manifest}

@@ -145,9 +145,10 @@ def test_one_thread_and_two_give_the_same_catalogue(generator, tmp_path):
 
 @pytest.mark.parametrize("order", ["satellite", "epoch", "shuffled"])
 def test_order_of_many_chunks_on_any_number_of_threads(generator, order):
-    # Text in catalogue order already, in epoch order, and in no order; one set repeated (same satellite and
-    # epoch, other revolution numbers) at the start, the middle and the end, so that the copies
-    # lie in different chunks and parts of the sort and must keep the order of the text.
+    # Text in catalogue order already, in epoch order, and in no order; one set repeated (same
+    # satellite and epoch, other revolution numbers) at the start, the middle and the end, so
+    # that the copies lie in different chunks and parts of the sort and must keep the order of
+    # the text.
     text, _ = generator.make_catalog(
         24000, seed=75, form="2le", order="epoch" if order == "shuffled" else order
     )

@@ -135,7 +135,7 @@ def test_elements_bit_identical_to_tle(kernel, TLE, lines):
 def test_generated_sets_bit_identical_to_tle(kernel, TLE, generator):
     text, _ = generator.make_catalog(3000, seed=11, form="2le", deep_share=0.5)
     lines = text.decode().splitlines()
-    for line1, line2 in zip(lines[::2], lines[1::2]):
+    for line1, line2 in zip(lines[::2], lines[1::2], strict=False):
         _tle_bits(TLE, kernel, line1, line2)
 
 
@@ -168,7 +168,7 @@ def test_agrees_with_python_sgp4(kernel, generator):
     text, _ = generator.make_catalog(3000, seed=12, form="2le", alpha5_share=0.3)
     lines = text.decode().splitlines()
     xpdotp = 1440.0 / (2.0 * math.pi)  # rad/min per rev/day
-    for line1, line2 in zip(lines[::2], lines[1::2]):
+    for line1, line2 in zip(lines[::2], lines[1::2], strict=False):
         sat = api.Satrec.twoline2rv(line1, line2)
         _, f = kernel.parse(line1.encode(), line2.encode())
         assert sat.satnum == f.satno
