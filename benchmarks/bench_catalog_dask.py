@@ -12,42 +12,20 @@ Figures are the best of the repeats (wall time), in sets per second.
 """
 
 import argparse
-import importlib.util
 import os
 import shutil
-import sys
 import tempfile
-import time
 from pathlib import Path
 
 import dask
 from dask.distributed import Client
+from timing import best_wall as best
+from timing import load_generator
 
 from orbivex.propagators.analytical.sgp4 import catalog
 from orbivex.propagators.analytical.sgp4 import catalog_dask as cd
 
 ROOT = Path(__file__).resolve().parent.parent
-
-
-def load_generator():
-    spec = importlib.util.spec_from_file_location(
-        "make_catalog", ROOT / "tools" / "make_catalog.py"
-    )
-    module = importlib.util.module_from_spec(spec)
-    sys.modules[spec.name] = module  # its dataclass looks the module up while it is defined
-    spec.loader.exec_module(module)
-    return module
-
-
-def best(fn, repeat):
-    """Least wall seconds of `repeat` calls (a first call warms up workers and memory)."""
-    fn()
-    walls = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        fn()
-        walls.append(time.perf_counter() - start)
-    return min(walls)
 
 
 def main(argv=None):

@@ -9,40 +9,17 @@ best of the repeats, wall time (CPU time of all threads beside it).
 
 import argparse
 import csv
-import importlib.util
 import io
 import json
-import sys
 import tempfile
-import time
 from pathlib import Path
+
+from timing import best, load_generator
 
 from orbivex.propagators.analytical.sgp4 import catalog
 
 ROOT = Path(__file__).resolve().parent.parent
 FORMS = ("omm-csv", "omm-json", "omm-xml", "omm-kvn")
-
-
-def load_generator():
-    spec = importlib.util.spec_from_file_location(
-        "make_catalog", ROOT / "tools" / "make_catalog.py"
-    )
-    module = importlib.util.module_from_spec(spec)
-    sys.modules[spec.name] = module  # its dataclass looks the module up while it is defined
-    spec.loader.exec_module(module)
-    return module
-
-
-def best(fn, repeat):
-    """Least wall and CPU seconds of `repeat` calls (a first call warms memory up)."""
-    fn()
-    walls, cpus = [], []
-    for _ in range(repeat):
-        w, c = time.perf_counter(), time.process_time()
-        fn()
-        walls.append(time.perf_counter() - w)
-        cpus.append(time.process_time() - c)
-    return min(walls), min(cpus)
 
 
 def main(argv=None):

@@ -166,6 +166,11 @@ catalog_state* state_of(PyObject* catalog) noexcept;
 extern const double *unit_deg, *unit_rev, *unit_day;
 /// Their values now, as the element-set kernels take them.
 kern::tle::Units units_now() noexcept;
+
+/// The published fields of row i, as the two-line writer takes them (counts that overflow its
+/// int32 fields clamped, so that the writer refuses them as too wide).
+kern::tle::Fields row_fields(const CatalogObject* c, Py_ssize_t i) noexcept;
+
 /// Earth.GM and Earth.Re now, as doubles; -1 with an error set.
 int earth_constants(catalog_state* st, double& gm, double& re) noexcept;
 

@@ -34,26 +34,7 @@ bool keeps_lines(const CatalogObject* c, Py_ssize_t i, const tle::Units& u) {
     const char* l1 = text(c, c_line1) + 69 * i;
     const char* l2 = text(c, c_line2) + 69 * i;
     if (strnlen(l1, 69) != 69 || strnlen(l2, 69) != 69) return false;
-    const auto clamp = [](std::int64_t v) {
-        return static_cast<std::int32_t>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
-    };
-    tle::Fields f{};
-    f.satno = i64(c, c_satno)[i];
-    f.epoch_ns = i64(c, c_epoch_ns)[i];
-    f.ephemeris_type = clamp(i64(c, c_ephemeris_type)[i]);
-    f.element_number = clamp(i64(c, c_element_number)[i]);
-    f.revolution = clamp(i64(c, c_revolution)[i]);
-    f.ndot = f64(c, c_ndot)[i];
-    f.nddot = f64(c, c_nddot)[i];
-    f.bstar = f64(c, c_bstar)[i];
-    f.inc = f64(c, c_inc)[i];
-    f.raa = f64(c, c_raa)[i];
-    f.ecc = f64(c, c_ecc)[i];
-    f.arp = f64(c, c_arp)[i];
-    f.mea = f64(c, c_mea)[i];
-    f.mnm = f64(c, c_mnm)[i];
-    f.classification = text(c, c_classification)[i];
-    std::memcpy(f.intldes, text(c, c_intldes) + 8 * i, 8);
+    const tle::Fields f = row_fields(c, i);
     char a[kern::tle_line_size], b[kern::tle_line_size];
     return tle::format(f, a, b, u) != tle::Reason::none || std::memcmp(a, l1, 69) != 0 ||
            std::memcmp(b, l2, 69) != 0;

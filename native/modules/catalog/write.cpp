@@ -24,26 +24,7 @@ std::size_t line_size(const CatalogObject* c, Column k, Py_ssize_t i) {
 
 /// ValueError for row i, which has no two-line form: the first field the format cannot hold.
 void raise_no_lines(const CatalogObject* c, Py_ssize_t i) {
-    tle::Fields f{};
-    f.satno = i64(c, c_satno)[i];
-    f.epoch_ns = i64(c, c_epoch_ns)[i];
-    const auto clamp = [](std::int64_t v) {
-        return static_cast<std::int32_t>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
-    };
-    f.ephemeris_type = clamp(i64(c, c_ephemeris_type)[i]);
-    f.element_number = clamp(i64(c, c_element_number)[i]);
-    f.revolution = clamp(i64(c, c_revolution)[i]);
-    f.ndot = f64(c, c_ndot)[i];
-    f.nddot = f64(c, c_nddot)[i];
-    f.bstar = f64(c, c_bstar)[i];
-    f.inc = f64(c, c_inc)[i];
-    f.raa = f64(c, c_raa)[i];
-    f.ecc = f64(c, c_ecc)[i];
-    f.arp = f64(c, c_arp)[i];
-    f.mea = f64(c, c_mea)[i];
-    f.mnm = f64(c, c_mnm)[i];
-    f.classification = text(c, c_classification)[i];
-    std::memcpy(f.intldes, text(c, c_intldes) + 8 * i, 8);
+    const tle::Fields f = row_fields(c, i);
     char a[kern::tle_line_size], b[kern::tle_line_size];
     const tle::Reason r = tle::format(f, a, b, units_now());
     PyErr_Format(PyExc_ValueError, "row %zd (satellite %lld) has no two-line form%s%s", i,
@@ -220,6 +201,30 @@ PyObject* Catalog_write(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
             : PyObject_CallFunctionObjArgs(writer.get(), self, argv[0], nullptr));
     if (!done) return nullptr;
     Py_RETURN_NONE;
+}
+
+kern::tle::Fields row_fields(const CatalogObject* c, Py_ssize_t i) noexcept {
+    kern::tle::Fields f{};
+    f.satno = i64(c, c_satno)[i];
+    f.epoch_ns = i64(c, c_epoch_ns)[i];
+    const auto clamp = [](std::int64_t v) {
+        return static_cast<std::int32_t>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
+    };
+    f.ephemeris_type = clamp(i64(c, c_ephemeris_type)[i]);
+    f.element_number = clamp(i64(c, c_element_number)[i]);
+    f.revolution = clamp(i64(c, c_revolution)[i]);
+    f.ndot = f64(c, c_ndot)[i];
+    f.nddot = f64(c, c_nddot)[i];
+    f.bstar = f64(c, c_bstar)[i];
+    f.inc = f64(c, c_inc)[i];
+    f.raa = f64(c, c_raa)[i];
+    f.ecc = f64(c, c_ecc)[i];
+    f.arp = f64(c, c_arp)[i];
+    f.mea = f64(c, c_mea)[i];
+    f.mnm = f64(c, c_mnm)[i];
+    f.classification = text(c, c_classification)[i];
+    std::memcpy(f.intldes, text(c, c_intldes) + 8 * i, 8);
+    return f;
 }
 
 }  // namespace orbivex::catalog
