@@ -368,14 +368,14 @@ class SGP4:
     def _dask_by_sets(
         self, times: Any, minutes: Any, grid: bool, pick: str, threads: int, chunks: object
     ) -> tuple[Any, Any, Any]:
-        da, delayed = _dask()
-
+        # Arguments are checked before Dask is imported, so that they fail alike without it.
         if isinstance(chunks, bool) or not isinstance(chunks, (int, np.integer)) or chunks < 1:
             raise ValueError(f"chunks must be a positive int, not {chunks!r}")
         if _is_dask(times if minutes is None else minutes):
             raise ValueError("chunks splits the sets: give the times as a NumPy array or a Time")
         if self._ephemeris and self._satellites is None:
             raise ValueError("chunks splits a catalogue: this ephemeris has one satellite")
+        da, delayed = _dask()
         rows = len(self._starts) if self._ephemeris else len(self)
         kw = {"minutes": minutes} if minutes is not None else {"times": times}
         # the shape of one row's result, from a propagation of the first row alone
