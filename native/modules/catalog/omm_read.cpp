@@ -14,7 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "kernels/omm_json.hpp"
 #include "kernels/omm_syntax.hpp"
+#include "kernels/omm_xml_kvn.hpp"
 #include "kernels/tle_write.hpp"
 #include "omm.hpp"
 #include "order.hpp"

@@ -1,0 +1,324 @@
+// JSON orbit mean-element messages (an array of objects, or one object): see omm_syntax.hpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kernels/omm_syntax.hpp"
+
+namespace orbivex::kern::omm {
+
+// ---- JSON -----------------------------------------------------------------------------------
+
+namespace detail {
+
+inline void json_space(Cursor& c) noexcept {
+    while (!c.done() && is_space(c.p[c.i])) c.step();
+}
+
+/// A string from its opening quote; the cursor is left after the closing one. False with
+/// `why` for an unclosed string or a bad escape.
+inline bool json_string(Cursor& c, const char*& text, std::size_t& size, Arena& arena,
+                        const char*& why) {
+    c.step();
+    const std::size_t start = c.i;
+    // Most strings hold no escape and no line end: found with two library searches.
+    if (const char* q = static_cast<const char*>(std::memchr(c.p + start, '"', c.n - start))) {
+        const std::size_t len = static_cast<std::size_t>(q - (c.p + start));
+        if (!std::memchr(c.p + start, '\\', len) && !std::memchr(c.p + start, '\n', len)) {
+            text = c.p + start;
+            size = len;
+            c.i = start + len + 1;
+            return true;
+        }
+    }
+    while (c.i < c.n && c.p[c.i] != '"' && c.p[c.i] != '\\') c.step();
+    if (c.done()) {
+        why = "a string is not closed";
+        return false;
+    }
+    if (c.p[c.i] == '"') {
+        text = c.p + start;
+        size = c.i - start;
+        c.step();
+        return true;
+    }
+    std::string out(c.p + start, c.i - start);
+    while (!c.done() && c.p[c.i] != '"') {
+        if (c.p[c.i] != '\\') {
+            out += c.p[c.i];
+            c.step();
+            continue;
+        }
+        if (c.i + 1 >= c.n) break;
+        const char e = c.p[c.i + 1];
+        const std::size_t escape = c.i;  // a bad escape is refused where it starts
+        c.i += 2;
+        switch (e) {
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case '/': out += '/'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'u': {
+            const auto code = [&c](std::uint32_t& v) {
+                if (c.i + 4 > c.n) return false;
+                v = 0;
+                for (int k = 0; k < 4; ++k) {
+                    const int h = hex_value(c.p[c.i + k]);
+                    if (h < 0) return false;
+                    v = v * 16 + static_cast<std::uint32_t>(h);
+                }
+                c.i += 4;
+                return true;
+            };
+            std::uint32_t v = 0;
+            if (!code(v)) {
+                why = "a \\u escape is not four hexadecimal digits";
+                c.i = escape;
+                return false;
+            }
+            if (v >= 0xD800 && v < 0xDC00 && c.i + 1 < c.n && c.p[c.i] == '\\' &&
+                c.p[c.i + 1] == 'u') {
+                const std::size_t back = c.i;
+                c.i += 2;
+                std::uint32_t low = 0;
+                if (code(low) && low >= 0xDC00 && low < 0xE000) {
+                    v = 0x10000 + ((v - 0xD800) << 10) + (low - 0xDC00);
+                } else {
+                    c.i = back;
+                }
+            }
+            // A surrogate without its pair has no UTF-8 form: the replacement character.
+            put_utf8(out, v >= 0xD800 && v < 0xE000 ? 0xFFFD : v);
+            break;
+        }
+        default:
+            why = "unknown escape in a string";
+            c.i = escape;
+            return false;
+        }
+    }
+    if (c.done()) {
+        why = "a string is not closed";
+        return false;
+    }
+    c.step();
+    text = keep(arena, std::move(out));
+    size = arena.back().size();
+    return true;
+}
+
+/// Past one value of any kind (objects and arrays whole), aware of strings; false at the end
+/// of the text.
+inline bool json_skip(Cursor& c, int depth) noexcept {
+    bool in_string = false;
+    do {
+        if (c.done()) return false;
+        const char ch = c.p[c.i];
+        if (in_string) {
+            if (ch == '\\') {
+                c.step();
+                if (c.done()) return false;
+            } else if (ch == '"') {
+                in_string = false;
+            }
+        } else if (ch == '"') {
+            in_string = true;
+        } else if (ch == '{' || ch == '[') {
+            ++depth;
+        } else if (ch == '}' || ch == ']') {
+            --depth;
+        } else if (depth == 0 && (ch == ',' || is_space(ch))) {
+            return true;
+        }
+        c.step();
+    } while (depth > 0 || in_string);
+    return true;
+}
+
+inline bool json_token_end(const char ch) noexcept {
+    return ch == ',' || ch == '}' || ch == ']' || is_space(ch);
+}
+
+/// One object from its '{' as a record.
+template <class Sink>
+void json_object(Cursor& c, Sink& sink, Arena& arena) {
+    const char* why = nullptr;
+    const auto broken = [&](const char* reason) {
+        sink.fault(c.line, c.column(), reason);
+        // The rest of the object is passed over: its closing brace ends the record.
+        json_skip(c, 1);
+        sink.end();
+    };
+    c.step();
+    json_space(c);
+    if (!c.done() && c.p[c.i] == '}') {
+        c.step();
+        sink.end();
+        return;
+    }
+    for (;;) {
+        json_space(c);
+        if (c.done()) return broken("the object is not closed");
+        if (c.p[c.i] != '"') return broken("expected a member name in quotes");
+        const char* name = nullptr;
+        std::size_t name_size = 0;
+        if (!json_string(c, name, name_size, arena, why)) return broken(why);
+        const Key key = find_key(name, name_size);
+        json_space(c);
+        if (c.done() || c.p[c.i] != ':') return broken("expected ':' after a member name");
+        c.step();
+        json_space(c);
+        if (c.done()) return broken("the object is not closed");
+        const std::int64_t line = c.line;
+        const int column = c.column();
+        const char ch = c.p[c.i];
+        if (ch == '"') {
+            const char* text = nullptr;
+            std::size_t size = 0;
+            if (!json_string(c, text, size, arena, why)) return broken(why);
+            if (key < value_count) sink.value(key, text, size, line, column, false);
+        } else if (ch == '{' || ch == '[') {
+            if (key < value_count) {
+                sink.fault(line, column, std::string(key_names[key]) + " is not a single value");
+            }
+            if (!json_skip(c, 0)) return broken("the object is not closed");
+        } else {
+            const std::size_t start = c.i;
+            while (!c.done() && !json_token_end(c.p[c.i])) ++c.i;
+            const std::size_t size = c.i - start;
+            if (size == 0) return broken("expected a value");
+            const bool null = size == 4 && std::memcmp(c.p + start, "null", 4) == 0;
+            if (key < value_count) sink.value(key, c.p + start, size, line, column, null);
+        }
+        json_space(c);
+        if (c.done()) return broken("the object is not closed");
+        if (c.p[c.i] == ',') {
+            c.step();
+            continue;
+        }
+        if (c.p[c.i] == '}') {
+            c.step();
+            sink.end();
+            return;
+        }
+        return broken("expected ',' or '}' after a member");
+    }
+}
+
+}  // namespace detail
+
+/// JSON: an array of objects, one record each (members not read are passed over, objects and
+/// arrays among them whole), or a single object. Values may be numbers or strings; null is no
+/// value. Anything else where an object belongs is refused as a record.
+///
+/// The start of the text: true with the piece of the array's elements (after its '['); false
+/// when the text is a single object or no array, told to the sink whole.
+template <class Sink>
+bool json_array(const char* data, const std::size_t size, Sink& sink, Arena& arena,
+                Piece& elements) {
+    detail::Cursor c{data, size};
+    c.skip_bom();
+    detail::json_space(c);
+    if (c.done()) return false;
+    if (c.p[c.i] == '{') {
+        sink.begin(c.line, c.column());
+        detail::json_object(c, sink, arena);
+        return false;
+    }
+    if (c.p[c.i] != '[') {
+        sink.begin(c.line, c.column());
+        sink.fault(c.line, c.column(), "the text is not a JSON array or object");
+        sink.end();
+        return false;
+    }
+    c.step();
+    elements = {c.i, size, c.line, c.line_start};
+    return true;
+}
+
+/// The elements of a piece that starts where an element may; true when the piece ends between
+/// elements, after a comma (so that the next piece starts at an element), or at the ']'.
+template <class Sink>
+bool json_elements(const char* data, const Piece& piece, Sink& sink, Arena& arena) {
+    detail::Cursor c{data, piece.end, piece.begin, piece.first_line, piece.line_start};
+    const auto stray = [&](const char* reason) {
+        sink.begin(c.line, c.column());
+        sink.fault(c.line, c.column(), reason);
+        sink.end();
+    };
+    const char* pending = nullptr;  // a fault of the text before the next element
+    bool between = true;
+    for (;;) {
+        detail::json_space(c);
+        if (c.done() || sink.stopped()) return between;
+        const char ch = c.p[c.i];
+        if (ch == ']') return true;
+        between = false;
+        if (ch == '{') {
+            sink.begin(c.line, c.column());
+            if (pending) sink.fault(c.line, c.column(), pending);
+            pending = nullptr;
+            detail::json_object(c, sink, arena);
+        } else {
+            stray(pending ? pending : "expected an object");
+            pending = nullptr;
+            if (!detail::json_skip(c, 0)) return false;
+        }
+        detail::json_space(c);
+        if (c.done()) return false;
+        if (c.p[c.i] == ']') return true;
+        if (c.p[c.i] == ',') {
+            c.step();
+            between = true;
+        } else {
+            pending = "expected ',' between the objects";
+        }
+    }
+}
+
+/// The elements cut into pieces of about `target` bytes, each at a '{' that follows "}," (blanks
+/// between allowed). Text may hold that inside a string or a nested array: a piece that then
+/// does not end between elements (json_elements false) shows the cut was wrong.
+inline std::vector<Piece> json_pieces(const char* data, const Piece& elements, std::size_t target) {
+    std::vector<Piece> out;
+    Piece cur = elements;
+    while (cur.end - cur.begin > 2 * target) {
+        std::size_t at = cur.begin + target;
+        std::size_t split = 0;
+        while (!split && at < cur.end) {
+            const char* close = static_cast<const char*>(std::memchr(data + at, '}', cur.end - at));
+            if (!close) break;
+            std::size_t k = static_cast<std::size_t>(close - data) + 1;
+            while (k < cur.end && detail::is_space(data[k])) ++k;
+            if (k < cur.end && data[k] == ',') {
+                ++k;
+                while (k < cur.end && detail::is_space(data[k])) ++k;
+                if (k < cur.end && data[k] == '{') split = k;
+            }
+            at = static_cast<std::size_t>(close - data) + 1;
+        }
+        if (!split) break;
+        const auto lines = detail::count_of(data + cur.begin, data + split, '\n');
+        out.push_back(cur);
+        out.back().end = split;
+        cur = {split, cur.end, cur.first_line + lines, detail::line_start_of(data, split)};
+    }
+    out.push_back(cur);
+    return out;
+}
+
+/// The whole JSON text, on one thread.
+template <class Sink>
+void read_json(const char* data, const std::size_t size, Sink& sink, Arena& arena) {
+    Piece elements;
+    if (json_array(data, size, sink, arena, elements)) json_elements(data, elements, sink, arena);
+}
+
+}  // namespace orbivex::kern::omm
