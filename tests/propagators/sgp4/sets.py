@@ -106,6 +106,24 @@ def verification_cases(sgp4_package):
         yield int(line1[2:7]), line1, line2[:69], np.array(minutes)
 
 
+def printed_table(sgp4_package):
+    """{satnum: [(minutes, the seven printed fields as text)]} of the package's tcppver.out."""
+    text = (Path(sgp4_package.__file__).parent / "tcppver.out").read_text().replace("\r", "")
+    table, current = {}, None
+    for line in text.splitlines():
+        fields = line.split()
+        if len(fields) == 2 and fields[1] == "xx":
+            current = table.setdefault(int(fields[0]), [])
+        elif fields:
+            current.append((float(fields[0]), fields[1:7]))
+    return table
+
+
+def printed(r, v):
+    """Position (km) and velocity (km/s) as tcppver.out prints them."""
+    return [f"{x:.8f}" for x in r] + [f"{x:.9f}" for x in v]
+
+
 def elements_of(sat):
     """Epoch (jd_whole, jd_frac) and element row of a python-sgp4 record."""
     return (

@@ -5,7 +5,7 @@ of propagating (one lane, vectors of each instruction set over times, over sets,
 import numpy as np
 import pytest
 
-from .sets import compare, elements_of, verification_cases
+from .sets import compare, elements_of, printed, printed_table, verification_cases
 
 
 def _paths(kernel):
@@ -57,25 +57,6 @@ def test_verification_set(kernel, api, sgp4_package, gravity, mode):
         assert dr <= 1.0 and dv <= 1.0, (name, sr, sv)
 
 
-def _tcppver(sgp4_package):
-    """{satnum: [(minutes, the seven printed fields as text)]} of tcppver.out."""
-    from pathlib import Path
-
-    text = (Path(sgp4_package.__file__).parent / "tcppver.out").read_text().replace("\r", "")
-    table, current = {}, None
-    for line in text.splitlines():
-        fields = line.split()
-        if len(fields) == 2 and fields[1] == "xx":
-            current = table.setdefault(int(fields[0]), [])
-        elif fields:
-            current.append((float(fields[0]), fields[1:7]))
-    return table
-
-
-def _printed(r, v):
-    return [f"{x:.8f}" for x in r] + [f"{x:.9f}" for x in v]
-
-
 @pytest.mark.parametrize("path", ["scalar", "times"])
 def test_tcppver(kernel, api, sgp4_package, path):
     """Our printed digits are the file's wherever python-sgp4's are; lanes of the vector path
@@ -84,7 +65,7 @@ def test_tcppver(kernel, api, sgp4_package, path):
     The file was made with the epoch in days taken from one Julian date, (jd + fr) - 2433281.5,
     which rounds it to about 40 us (as python-sgp4's twoline2rv does); the kernels are given
     that epoch here, through a split whose whole part is the model's day 0."""
-    table = _tcppver(sgp4_package)
+    table = printed_table(sgp4_package)
     compared = 0
     for satnum, line1, line2, _ in verification_cases(sgp4_package):
         sat = api.Satrec.twoline2rv(line1, line2)
@@ -101,8 +82,8 @@ def test_tcppver(kernel, api, sgp4_package, path):
             assert status[0, j] == e, (satnum, t)
             if e:
                 continue  # the file repeats the previous object's line for a failed epoch
-            theirs = _printed(rr, vv)
-            ours = _printed(r[0, j], v[0, j])
+            theirs = printed(rr, vv)
+            ours = printed(r[0, j], v[0, j])
             for k, (text, mine, ref) in enumerate(zip(fields, ours, theirs, strict=True)):
                 if ref != text:
                     continue
