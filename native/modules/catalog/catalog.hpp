@@ -233,6 +233,10 @@ int check_format(PyObject* format) noexcept;
 PyObject* read_text(catalog_state* st, const char* data, std::size_t size, PyObject* source,
                     bool skip, bool checksums, int threads) noexcept;
 
+/// _read_file(path, threads): the bytes of a regular file, read on up to `threads` threads
+/// without the lock; None for a file of no known size (a pipe, a device), to be read plainly.
+PyObject* read_file(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept;
+
 /// Catalog._from_fields(fields, rejected=()): the Catalog of columns in the published units.
 PyObject* Catalog_from_fields(PyObject* type, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) noexcept;

@@ -239,7 +239,10 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObje
     Options o;
     if (read_options(argv[1], argv[2], argv[3], argv[4], o) < 0) return nullptr;
     // (data, name): the bytes of a path (inflated by its suffix) or what a file object reads.
-    Ref loaded = Ref::steal(PyObject_CallMethodObjArgs(st->helper, st->s_load, argv[0], nullptr));
+    Ref threads = Ref::steal(PyLong_FromLong(o.threads));
+    if (!threads) return nullptr;
+    Ref loaded = Ref::steal(
+        PyObject_CallMethodObjArgs(st->helper, st->s_load, argv[0], threads.get(), nullptr));
     if (!loaded) return nullptr;
     if (!PyTuple_Check(loaded.get()) || PyTuple_GET_SIZE(loaded.get()) != 2) {
         PyErr_SetString(PyExc_SystemError, "catalog: load() did not return (data, name)");
@@ -294,6 +297,12 @@ PyMethodDef module_methods[] = {
      "The Catalog of orbit mean-element messages in `data` (str or bytes-like), format\n"
      "'omm-csv', 'omm-json', 'omm-xml' or 'omm-kvn': the reader _catalog_py.READERS holds\n"
      "for them. The text is cut into records and read without the interpreter lock."},
+    {"_read_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_file)),
+     METH_FASTCALL,
+     "_read_file($module, path, threads, /)\n--\n\n"
+     "The bytes of the regular file at `path`, read in blocks on up to `threads` threads\n"
+     "without the interpreter lock (what _catalog_py.load reads a plain path with); None\n"
+     "when the file has no size to read by (a pipe, a device), for a plain read instead."},
     {"_write_omm", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_omm)),
      METH_FASTCALL,
      "_write_omm($module, catalog, format, /)\n--\n\n"

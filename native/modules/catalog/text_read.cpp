@@ -78,29 +78,56 @@ private:
 };
 
 /// Fills the object column from the sets in catalogue order. Consecutive rows mostly belong
-/// to one satellite and share its name (`same[i]`, found while the text was at hand): those
-/// take the object of the row before.
+/// to one satellite and share its name (`same[i]`, found while the text was at hand): a run of
+/// them takes one object. The objects are found with the lock held, the rows filled on up to
+/// `threads` threads, and each object then takes the references of its rows at once.
 int fill_names(PyObject* column, const SetRef* order, const std::size_t n,
-               const std::vector<unsigned char>& same) {
+               const std::vector<unsigned char>& same, const int threads) {
     auto** out = data_of<PyObject*>(column);
-    NameTable table;
-    // Run by run: the name of the next run is fetched while this one is filled.
-    const auto run_end = [&](std::size_t a) {
-        std::size_t b = a + 1;
-        while (b < n && same[b]) ++b;
-        return b;
+    std::vector<std::size_t> starts;
+    std::vector<PyObject*> objects;  // a reference each, for the first row of its run
+    const auto drop = [&] {
+        for (PyObject* o : objects) Py_DECREF(o);
+        return -1;
     };
-    for (std::size_t a = 0, b = n ? run_end(0) : 0; a < n;) {
-        const std::size_t next_end = b < n ? run_end(b) : n;
-        if (b < n && order[b].name_size != no_name) __builtin_prefetch(order[b].name);
-        PyObject* obj = order[a].name_size == no_name ? Py_NewRef(Py_None) : table.get(order[a]);
-        if (!obj) return -1;
-        out[a] = obj;
-        for (std::size_t i = a + 1; i < b; ++i) out[i] = obj;
-        for (std::size_t i = a + 1; i < b; ++i) Py_INCREF(obj);
-        a = b;
-        b = next_end;
+    try {
+        for (std::size_t i = 0; i < n; ++i)
+            if (i == 0 || !same[i]) starts.push_back(i);
+        objects.reserve(starts.size());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return -1;
     }
+    NameTable table;
+    for (std::size_t r = 0; r < starts.size(); ++r) {
+        if (r + 1 < starts.size() && order[starts[r + 1]].name_size != no_name)
+            __builtin_prefetch(order[starts[r + 1]].name);
+        const SetRef& first = order[starts[r]];
+        PyObject* obj = first.name_size == no_name ? Py_NewRef(Py_None) : table.get(first);
+        if (!obj) return drop();
+        objects.push_back(obj);
+    }
+    const auto run_length = [&](std::size_t r) {
+        return (r + 1 < starts.size() ? starts[r + 1] : n) - starts[r];
+    };
+    Blocks work(n, gather_block, [&](std::size_t a, std::size_t b) {
+        std::size_t r = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), a) -
+                                                 starts.begin() - 1);
+        for (std::size_t i = a; i < b; ++i) {
+            if (r + 1 < starts.size() && starts[r + 1] == i) ++r;
+            out[i] = objects[r];
+        }
+    });
+    const int blocks = static_cast<int>((n + gather_block - 1) / gather_block);
+    if (run_threads(work, std::min(threads, blocks)) < 0) {
+        // Rows filled before the signal hold no references of their own.
+        std::memset(static_cast<void*>(out), 0, n * sizeof(PyObject*));
+        return drop();
+    }
+    // Py_SET_REFCNT leaves immortal objects (None, interned text) as they are.
+    for (std::size_t r = 0; r < objects.size(); ++r)
+        Py_SET_REFCNT(objects[r],
+                      Py_REFCNT(objects[r]) + static_cast<Py_ssize_t>(run_length(r) - 1));
     return 0;
 }
 
@@ -497,7 +524,7 @@ PyObject* read_text(catalog_state* st, const char* data, const std::size_t size,
                 [&](std::size_t a, std::size_t b) { gather(r, order, t, same, earth, a, b); });
     if (run_threads(work, up_to((n + gather_block - 1) / gather_block)) < 0) return nullptr;
     // The rows are all in the columns now, but for the names.
-    if (fill_names(cols[c_name].get(), order, n, same) < 0) return nullptr;
+    if (fill_names(cols[c_name].get(), order, n, same, threads) < 0) return nullptr;
     sorter = {};
     same = {};
     Ref rejected = Ref::steal(rejections(st, *reader, source));

@@ -2,6 +2,7 @@
 ELSET, pickling, repr and length, on a small catalogue whose answers are known."""
 
 import pickle
+import sys
 
 import numpy as np
 import pytest
@@ -62,6 +63,19 @@ def test_catalogue_order_and_names(small):
     assert list(small.source_line) == [1, 7, 12, 15, 4, 10]
     assert list(small.satellites) == [5, 25544, 100042]
     assert len(small) == 6
+
+
+def test_names_hold_one_reference_a_row(generator):
+    # Runs of a name share one str, filled on several threads: each row owns a reference.
+    text, _ = generator.make_catalog(60000, seed=97, form="3le")
+    cat = catalog.parse(text, threads=2)
+    names = cat.name
+    first = names[0]
+    rows_of_first = sum(1 for x in names if x is first)
+    assert rows_of_first > 1
+    assert sys.getrefcount(first) == rows_of_first + 2
+    del cat, names
+    assert sys.getrefcount(first) == 2
 
 
 def test_satellite(small):

@@ -10,6 +10,7 @@ import gzip
 import io
 import lzma
 import operator
+import os
 import threading
 import time
 
@@ -54,6 +55,49 @@ def test_paths_and_compressed_files(tmp_path, sample, suffix, compress):
         got = catalog.read(source, errors="skip")
         same(got, expected)
     assert got.rejected[0].source == str(path)
+
+
+def test_plain_files_read_in_blocks(tmp_path, generator):
+    # Over 4 MiB: several blocks, read on as many threads as asked, in order.
+    text = generator.make_catalog(30000, seed=95, form="3le")[0] * 3
+    assert len(text) > 3 * (4 << 20)
+    path = tmp_path / "big.tle"
+    path.write_bytes(text)
+    for threads in (1, 2, 3, 64):
+        assert catalog._read_file(str(path), threads) == text
+    expected = catalog.parse(text)
+    for threads in (1, 2):
+        assert_same_columns(catalog.read(path, threads=threads), expected)
+
+
+def test_files_without_a_size_are_read_plainly(tmp_path, sample):
+    text, expected = sample
+    empty = tmp_path / "empty.tle"
+    empty.write_bytes(b"")
+    assert catalog._read_file(str(empty), 2) is None
+    assert len(catalog.read(empty)) == 0
+    # A FIFO is neither opened blocking nor read by size: the plain read takes it.
+    fifo = tmp_path / "sats.fifo"
+    os.mkfifo(fifo)
+    writer = threading.Thread(target=fifo.write_bytes, args=(text,))
+    writer.start()
+    same(catalog.read(fifo, errors="skip"), expected)
+    writer.join()
+    assert catalog._read_file("/proc/self/status", 1) is None
+
+
+def test_file_errors_name_the_path(tmp_path):
+    with pytest.raises(FileNotFoundError) as missing:
+        catalog.read(tmp_path / "none.tle")
+    assert missing.value.filename == str(tmp_path / "none.tle")
+    with pytest.raises(IsADirectoryError):
+        catalog.read(tmp_path)
+    with pytest.raises(TypeError):
+        catalog._read_file(3, 1)
+    with pytest.raises(ValueError, match="null"):
+        catalog._read_file("a\0b", 1)
+    with pytest.raises(TypeError, match="takes 2 arguments"):
+        catalog._read_file("x")
 
 
 def test_concatenated_compressed_streams(tmp_path, sample):
@@ -337,7 +381,7 @@ def test_write_refuses_bad_targets(sample):
 # ---- Ctrl-C, arguments ------------------------------------------------------------------------
 
 
-def test_ctrl_c_ends_a_read(generator):
+def test_ctrl_c_ends_a_read(generator, tmp_path):
     text, _ = generator.make_catalog(20000, seed=93, form="2le")
     # A signal already pending when the read starts is answered by the read itself: the
     # call after it in the same C-level loop never runs.
@@ -347,6 +391,12 @@ def test_ctrl_c_ends_a_read(generator):
         functools.partial(catalog.parse, text, threads=1),
         functools.partial(done.append, 1),
     ]
+    with pytest.raises(KeyboardInterrupt):
+        list(map(operator.call, steps))
+    assert done == []
+    path = tmp_path / "sats.tle"
+    path.write_bytes(text)
+    steps[1] = functools.partial(catalog._read_file, str(path), 1)
     with pytest.raises(KeyboardInterrupt):
         list(map(operator.call, steps))
     assert done == []

@@ -126,15 +126,21 @@ _INFLATERS: dict[str, Callable[[], Any]] = {
 }
 
 
-def load(source: object) -> tuple[Data, str]:
+def load(source: object, threads: int = 1) -> tuple[Data, str]:
     """The content of `source` and its name for errors: a path (str, bytes, os.PathLike; a .gz,
-    .bz2 or .xz suffix inflated) is read whole; a file object is read with its read()."""
+    .bz2 or .xz suffix inflated) is read whole, a plain file natively on up to `threads`
+    threads; a file object is read with its read()."""
     if isinstance(source, (str, bytes, os.PathLike)):
         path: str | bytes = os.fspath(source)
         name = os.fsdecode(path)
         inflate = _INFLATERS.get(os.path.splitext(name)[1].lower())
         if inflate is not None:
             return _inflate(path, inflate), name
+        import importlib
+
+        data = importlib.import_module(_MODULE)._read_file(path, threads)
+        if data is not None:
+            return data, name
         with open(path, "rb") as f:
             return f.read(), name
     read = getattr(source, "read", None)
