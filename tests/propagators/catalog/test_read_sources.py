@@ -180,9 +180,10 @@ def test_formats_without_a_reader_are_refused_clearly(tmp_path, fmt, monkeypatch
     monkeypatch.setattr(helper, "WRITERS", {})
     path = tmp_path / "data.bin"
     path.write_bytes(b"PAR1" if fmt == "parquet" else b"{}")
-    with pytest.raises(ValueError, match=rf"^{path}: cannot read .* \(format '{fmt}'\)"):
+    refused = rf"^{path}: cannot read .* \(format '{fmt}'\): READERS holds no reader for it$"
+    with pytest.raises(ValueError, match=refused):
         catalog.read(path, format=fmt)
-    with pytest.raises(ValueError, match=rf"cannot write .* \(format '{fmt}'\)"):
+    with pytest.raises(ValueError, match=rf"cannot write .* \(format '{fmt}'\): WRITERS holds"):
         catalog.parse(f"{L1}\n{L2}\n").write(tmp_path / "out", format=fmt)
 
 

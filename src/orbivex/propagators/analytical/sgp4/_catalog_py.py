@@ -92,8 +92,8 @@ def unsupported(format: str, source: str | None) -> None:
     """Raises the ValueError for a format without a reader (source given) or writer."""
     what = f"{_DESCRIPTIONS.get(format, format)} (format {format!r})"
     if source is None:
-        raise ValueError(f"cannot write {what}: only two- and three-line text can be written")
-    raise ValueError(f"{source}: cannot read {what}: only two- and three-line text can be read")
+        raise ValueError(f"cannot write {what}: WRITERS holds no writer for it")
+    raise ValueError(f"{source}: cannot read {what}: READERS holds no reader for it")
 
 
 # ---- sources --------------------------------------------------------------------------------
