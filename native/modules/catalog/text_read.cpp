@@ -318,22 +318,14 @@ public:
         phase_ = Phase::scatter;
         if (run(*this) < 0) return -1;
         for (Part& a : parts_) a.start = {};
-        // Each satellite's run in epoch order (text in epoch order has them so already).
-        const auto by_epoch = [](const SetRef& a, const SetRef& b) {
-            return a.epoch_ns < b.epoch_ns;
-        };
-        without_lock([&] {
-            SetRef* o = out_;
-            for (std::size_t a = 0; a < n_;) {
-                std::size_t b = a + 1;
-                bool run_sorted = true;
-                for (; b < n_ && o[b].satno == o[a].satno; ++b)
-                    if (o[b].epoch_ns < o[b - 1].epoch_ns) run_sorted = false;
-                if (!run_sorted) std::stable_sort(o + a, o + b, by_epoch);
-                a = b;
-            }
-        });
-        return 0;
+        // Each satellite's run in epoch order (text in epoch order has them so already): a
+        // part takes the runs that start in its share of the rows.
+        for (std::size_t p = 0; p < parts_.size(); ++p) {
+            parts_[p].row_begin = n_ * p / parts_.size();
+            parts_[p].row_end = n_ * (p + 1) / parts_.size();
+        }
+        phase_ = Phase::runs;
+        return run(*this);
     }
 
     /// One part of the current pass.
@@ -354,9 +346,10 @@ public:
     SetRef* rows() const noexcept { return out_; }
 
 private:
-    enum class Phase { keys, copy, count, scatter };
+    enum class Phase { keys, copy, count, scatter, runs };
     struct Part {
         std::size_t first_chunk = 0, end_chunk = 0, begin = 0, count = 0;
+        std::size_t row_begin = 0, row_end = 0;  ///< rows whose runs the runs pass orders
         bool sorted = true;
         std::int64_t lo = 0, hi = 0;
         SetRef first_key{}, last_key{};
@@ -405,6 +398,23 @@ private:
             SetRef* o = out_;
             const std::int64_t lo = lo_;
             each(a, [&](const SetRef& r) { o[start[key(r.satno, lo)]++] = r; });
+            break;
+        }
+        case Phase::runs: {
+            SetRef* o = out_;
+            std::size_t i = a.row_begin;
+            while (i > 0 && i < a.row_end && o[i].satno == o[i - 1].satno) ++i;
+            while (i < a.row_end) {
+                std::size_t b = i + 1;
+                bool run_sorted = true;
+                for (; b < n_ && o[b].satno == o[i].satno; ++b)
+                    if (o[b].epoch_ns < o[b - 1].epoch_ns) run_sorted = false;
+                if (!run_sorted)
+                    std::stable_sort(o + i, o + b, [](const SetRef& x, const SetRef& y) {
+                        return x.epoch_ns < y.epoch_ns;
+                    });
+                i = b;
+            }
             break;
         }
         }
