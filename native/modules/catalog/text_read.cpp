@@ -20,8 +20,12 @@ namespace orbivex::catalog {
 
 namespace {
 
-/// Rows a gathering thread takes at a time.
-constexpr std::size_t gather_block = 16384;
+/// Rows a gathering thread takes at a time: 2 MiB of each 8-byte column once there are enough
+/// rows, so that two threads do not fault in the same huge page of a column at once.
+std::size_t gather_block(const std::size_t n) noexcept {
+    constexpr std::size_t huge_rows = (std::size_t{2} << 20) / 8;
+    return n >= 4 * huge_rows ? huge_rows : 16384;
+}
 
 /// Text of a line that belongs to no set.
 constexpr const char* stray_text = "line is not part of an element set";
@@ -110,7 +114,8 @@ int fill_names(PyObject* column, const SetRef* order, const std::size_t n,
     const auto run_length = [&](std::size_t r) {
         return (r + 1 < starts.size() ? starts[r + 1] : n) - starts[r];
     };
-    Blocks work(n, gather_block, [&](std::size_t a, std::size_t b) {
+    const std::size_t rows = gather_block(n);
+    Blocks work(n, rows, [&](std::size_t a, std::size_t b) {
         std::size_t r = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), a) -
                                                  starts.begin() - 1);
         for (std::size_t i = a; i < b; ++i) {
@@ -118,7 +123,7 @@ int fill_names(PyObject* column, const SetRef* order, const std::size_t n,
             out[i] = objects[r];
         }
     });
-    const int blocks = static_cast<int>((n + gather_block - 1) / gather_block);
+    const int blocks = static_cast<int>((n + rows - 1) / rows);
     if (run_threads(work, std::min(threads, blocks)) < 0) {
         // Rows filled before the signal hold no references of their own.
         std::memset(static_cast<void*>(out), 0, n * sizeof(PyObject*));
@@ -530,9 +535,10 @@ PyObject* read_text(catalog_state* st, const char* data, const std::size_t size,
     const Targets t = targets_of(cols);
     const TextRead& r = *reader;
     const Earth earth{gm, re};
-    Blocks work(n, gather_block,
+    const std::size_t block = gather_block(n);
+    Blocks work(n, block,
                 [&](std::size_t a, std::size_t b) { gather(r, order, t, same, earth, a, b); });
-    if (run_threads(work, up_to((n + gather_block - 1) / gather_block)) < 0) return nullptr;
+    if (run_threads(work, up_to((n + block - 1) / block)) < 0) return nullptr;
     // The rows are all in the columns now, but for the names.
     if (fill_names(cols[c_name].get(), order, n, same, threads) < 0) return nullptr;
     sorter = {};
