@@ -2,6 +2,7 @@
 // of a set's values with their checksums.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -36,25 +37,65 @@ inline std::size_t normalise(const char* src, std::size_t size,
 
 namespace detail {
 
-/// `v` right-aligned in `width` columns, blanks in front (`fill` '0' pads with zeros).
-inline void put_integer(char* p, const int width, std::int64_t v, const char fill = ' ') noexcept {
-    for (int k = width - 1; k >= 0; --k) {
-        p[k] = (v != 0 || k == width - 1) ? static_cast<char>('0' + v % 10) : fill;
-        v /= 10;
+/// The two digit bytes of each number below 100, the first in the low byte.
+struct DigitPairs {
+    std::uint16_t pair[100];
+    constexpr DigitPairs() : pair() {
+        for (int i = 0; i < 100; ++i)
+            pair[i] = static_cast<std::uint16_t>(('0' + i / 10) | ('0' + i % 10) << 8);
+    }
+};
+inline constexpr DigitPairs digit_pairs{};
+
+/// The last `width` digits of `v` (width at most 8) right-aligned, blanks in front (`fill` '0'
+/// pads with zeros); the last column is always a digit. The eight digits are made in a word, a
+/// pair at a time from the halves of the number, which keeps the chain of divisions short.
+inline void put_integer(char* p, const int width, const std::int64_t v,
+                        const char fill = ' ') noexcept {
+    if (width <= 0) return;
+    // Unsigned: the callers' values are not negative; divisions by constants become products.
+    const auto u = static_cast<std::uint32_t>(static_cast<std::uint64_t>(v) % 100'000'000u);
+    const std::uint32_t hi = u / 10'000, lo = u % 10'000;
+    const auto pair = [](std::uint32_t i) { return std::uint64_t{digit_pairs.pair[i]}; };
+    // Byte k of the word is the k-th digit of the eight.
+    std::uint64_t w =
+        pair(hi / 100) | pair(hi % 100) << 16 | pair(lo / 100) << 32 | pair(lo % 100) << 48;
+    w >>= 8 * (8 - width);
+    // Leading zeros become the fill, all but the last column: bytes that are not '0' have
+    // their top bit set (exact per byte, no carry between them), the last one set by force.
+    const std::uint64_t x = w ^ 0x3030303030303030ULL;
+    const std::uint64_t lows = 0x7F7F7F7F7F7F7F7FULL;
+    const std::uint64_t other = ((((x & lows) + lows) | x) & ~lows) | 0x80ULL << 8 * (width - 1);
+    const int zeros = std::countr_zero(other) / 8;
+    const std::uint64_t lead = zeros == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * zeros);
+    w ^= lead & (0x0101010101010101ULL * static_cast<unsigned char>('0' ^ fill));
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, &w, static_cast<std::size_t>(width));
+    } else {
+        for (int k = 0; k < width; ++k) p[k] = static_cast<char>(w >> 8 * k);
     }
 }
 
-/// `x` rounded to `k` decimals as a right-aligned whole part of `w` columns, a point and `k`
+/// std::llround of a finite |x| < 2^62, without the library call: the fraction x - trunc(x)
+/// is exact, so its compare with one half decides as llround does (halves away from zero).
+inline std::int64_t round_half_away(const double x) noexcept {
+    const auto t = static_cast<std::int64_t>(x);
+    const double r = x - static_cast<double>(t);
+    return t + (r >= 0.5) - (r <= -0.5);
+}
+
+/// `x` rounded to `K` decimals as a right-aligned whole part of `W` columns, a point and `K`
 /// digits. False when the rounded value is negative, does not fit or `x` is not finite.
-inline bool put_fixed(char* p, const int w, const int k, const double x) noexcept {
-    const double scaled = x * pow10[k];
-    const double limit = pow10[w + k];
+template <int W, int K>
+inline bool put_fixed(char* p, const double x) noexcept {
+    const double scaled = x * pow10[K];
+    const double limit = pow10[W + K];
     if (!(scaled > -0.5) || !(scaled < limit - 0.5)) return false;
-    const std::int64_t m = std::llround(scaled);
+    const std::int64_t m = round_half_away(scaled);
     if (m >= static_cast<std::int64_t>(limit)) return false;
-    put_integer(p, w, m / ipow10[k]);
-    p[w] = '.';
-    put_integer(p + w + 1, k, m % ipow10[k], '0');
+    put_integer(p, W, m / ipow10[K]);
+    p[W] = '.';
+    put_integer(p + W + 1, K, m % ipow10[K], '0');
     return true;
 }
 
@@ -64,8 +105,22 @@ inline bool put_signed_fraction(char* p, const double x) noexcept {
     if (!(scaled < 99'999'999.5)) return false;
     p[0] = std::signbit(x) ? '-' : ' ';
     p[1] = '.';
-    put_integer(p + 2, 8, std::llround(scaled), '0');
+    put_integer(p + 2, 8, round_half_away(scaled), '0');
     return true;
+}
+
+/// floor(log10(a)) + 1 for 1e-10 <= a < 1e9, from the binary exponent and one compare with a
+/// power of ten: exact but within a rounding of a power of ten, where put_exponent_form's
+/// corrections give the same digits from either neighbour.
+inline int decimal_exponent(const double a) noexcept {
+    static constexpr double powers[] = {1e-11, 1e-10, 1e-9, 1e-8, 1e-7, 1e-6, 1e-5, 1e-4,
+                                        1e-3,  1e-2,  1e-1, 1e0,  1e1,  1e2,  1e3,  1e4,
+                                        1e5,   1e6,   1e7,  1e8,  1e9,  1e10};
+    // The binary exponent of a normal a; then floor(e2 log10(2)), so 10^k <= a < 10^(k + 2).
+    const int e2 = static_cast<int>((std::bit_cast<std::uint64_t>(a) >> 52) & 0x7FF) - 1023;
+    int k = (e2 * 78913) >> 18;
+    k += a >= powers[k + 12];
+    return k + 1;
 }
 
 /// "SMMMMMEX": `x` to five significant digits with an exponent -9 ... 9, mantissa normalised
@@ -74,14 +129,15 @@ inline bool put_exponent_form(char* p, const double x) noexcept {
     const double a = std::fabs(x);
     if (!std::isfinite(a)) return false;
     p[0] = std::signbit(x) ? '-' : ' ';
-    int e = a > 0.0 ? static_cast<int>(std::floor(std::log10(a))) + 1 : -9;
-    if (e > 10) return false;
+    // Any exponent up to -9 gives the same digits; from 1e9 up none fits.
+    if (a >= 1e9) return false;
+    int e = a >= 1e-10 ? decimal_exponent(a) : -10;
     std::int64_t m = 0;
     for (int attempt = 0; attempt < 3; ++attempt) {
         const int clamped = e < -9 ? -9 : e;
         const int s = 5 - clamped;  // a x 10^s is the mantissa
         const double scaled = s >= 0 ? a * pow10[s] : a / pow10[-s];
-        m = std::llround(scaled);
+        m = round_half_away(scaled);
         e = clamped;
         if (m >= 100'000) {
             ++e;  // rounding carried into a sixth digit
@@ -97,6 +153,15 @@ inline bool put_exponent_form(char* p, const double x) noexcept {
     p[6] = e > 0 || (e == 0 && m != 0) ? '+' : '-';
     p[7] = static_cast<char>('0' + (e < 0 ? -e : e));
     return true;
+}
+
+/// Every column in any class: scan_line of it gives a line's checksum alone.
+inline constexpr scan::LineForm any_columns =
+    scan::make_form("*********************************************************************");
+
+/// The checksum digit of a written line, all 69 columns in a few vector steps.
+inline char checksum_digit(const char* line) noexcept {
+    return static_cast<char>('0' + scan::scan_line(line, any_columns).sum % 10);
 }
 
 }  // namespace detail
@@ -147,20 +212,20 @@ inline Reason format(const Fields& f, char (&line1)[tle_line_size], char (&line2
     line1[62] = static_cast<char>('0' + f.ephemeris_type);
     if (f.element_number < 0 || f.element_number > 9999) return Reason::element_number;
     put_integer(line1 + 64, 4, f.element_number);
-    line1[68] = static_cast<char>('0' + checksum(line1, line_length));
+    line1[68] = detail::checksum_digit(line1);
 
-    if (!detail::put_fixed(line2 + 8, 3, 4, f.inc / units.deg)) return Reason::inc;
-    if (!detail::put_fixed(line2 + 17, 3, 4, f.raa / units.deg)) return Reason::raa;
-    if (!(f.ecc < 1.0) || !detail::put_fixed(line2 + 25, 0, 7, f.ecc)) return Reason::ecc;
+    if (!detail::put_fixed<3, 4>(line2 + 8, f.inc / units.deg)) return Reason::inc;
+    if (!detail::put_fixed<3, 4>(line2 + 17, f.raa / units.deg)) return Reason::raa;
+    if (!(f.ecc < 1.0) || !detail::put_fixed<0, 7>(line2 + 25, f.ecc)) return Reason::ecc;
     line2[25] = ' ';  // the implied point is not written
-    if (!detail::put_fixed(line2 + 34, 3, 4, f.arp / units.deg)) return Reason::arp;
-    if (!detail::put_fixed(line2 + 43, 3, 4, f.mea / units.deg)) return Reason::mea;
-    if (!detail::put_fixed(line2 + 52, 2, 8, (f.mnm * units.day) / units.rev) ||
+    if (!detail::put_fixed<3, 4>(line2 + 34, f.arp / units.deg)) return Reason::arp;
+    if (!detail::put_fixed<3, 4>(line2 + 43, f.mea / units.deg)) return Reason::mea;
+    if (!detail::put_fixed<2, 8>(line2 + 52, (f.mnm * units.day) / units.rev) ||
         std::strncmp(line2 + 52, " 0.00000000", 11) == 0)
         return Reason::mnm;
     if (f.revolution < 0 || f.revolution > 99'999) return Reason::revolution;
     put_integer(line2 + 63, 5, f.revolution);
-    line2[68] = static_cast<char>('0' + checksum(line2, line_length));
+    line2[68] = detail::checksum_digit(line2);
     return Reason::none;
 }
 

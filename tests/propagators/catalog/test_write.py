@@ -1,6 +1,7 @@
 """Writing sets back into fixed columns, and the normalised line text TLE stores."""
 
 import math
+from decimal import ROUND_FLOOR, ROUND_HALF_UP, Decimal
 
 import numpy as np
 import pytest
@@ -57,6 +58,53 @@ def _fields(kernel, **changes):
 def test_exponent_form_written(kernel, value, text):
     _, l1, _ = kernel.format(_fields(kernel, bstar=value))
     assert l1[53:61].decode() == text
+
+
+def _exponent_text(a):
+    """The exponent form of 1e-8 <= a < 1e9 from exact decimal arithmetic: five significant
+    digits, halves away from zero; None for a value that has none or sits on a tie (where the
+    binary product the writer rounds may fall either side)."""
+    d = Decimal(a)
+    e = d.adjusted() + 1  # 0.MMMMM x 10^e
+    scaled = d.scaleb(5 - e)
+    if abs(scaled - scaled.to_integral_value(ROUND_FLOOR) - Decimal("0.5")) < scaled * Decimal(
+        2**-50
+    ):
+        return None
+    m = int(scaled.to_integral_value(ROUND_HALF_UP))
+    if m == 100_000:
+        m, e = 10_000, e + 1
+    if e > 9:
+        return "unwritable"
+    return f" {m:05d}{'+' if e >= 0 else '-'}{abs(e)}"
+
+
+def test_exponent_form_beside_powers_of_ten_and_carries(both_kernels):
+    # The digits' exponent is estimated from the binary one: values a few ulps either side of
+    # each power of ten, and either side of the carry into a sixth digit (0.999995 x 10^k).
+    values = []
+    for k in range(-7, 10):
+        for base in (10.0**k, 0.99995 * 10.0**k, 0.999995 * 10.0**k):
+            x = base
+            for _ in range(40):
+                values.append(x)
+                x = math.nextafter(x, 0.0)
+            x = base
+            for _ in range(40):
+                x = math.nextafter(x, math.inf)
+                values.append(x)
+    checked = 0
+    for a in values:
+        expected = _exponent_text(a)
+        if expected is None:
+            continue
+        reason, l1, _ = both_kernels.format(_fields(both_kernels, bstar=a))
+        if expected == "unwritable":
+            assert reason == "bstar", a
+        else:
+            assert (reason, l1[53:61].decode()) == ("none", expected), a
+        checked += 1
+    assert checked > 0.8 * len(values)
 
 
 @pytest.mark.parametrize(
