@@ -55,7 +55,8 @@ public:
         : units_(units), skip_(skip), cancel_(cancel) {}
 
     void begin(std::int64_t line, int column) {
-        record_ = omm::Record{};
+        // A value is read only where its text is set: clearing the pointers clears the record.
+        for (omm::Value& v : record_.value) v.text = nullptr;
         record_.line = line;
         record_.column = column;
         faulty_ = false;

@@ -401,6 +401,37 @@ def test_missing_and_repeated_keywords(form):
         assert got == [(19, 9, "omm_duplicate", "EPOCH is given twice")]
 
 
+def test_csv_lines_with_and_without_quotes_read_alike():
+    # Lines without a quote are cut at their commas in words of eight bytes; quoted ones field
+    # by field. Names of 0-17 characters put the commas at every place in a word; a blank
+    # before a comma, a carriage return inside a field and an empty last field are kept as
+    # they are; a bad value and a short row are refused at the same place either way.
+    records = [dict(ISS, OBJECT_NAME="N" * k, NORAD_CAT_ID=str(100 + k)) for k in range(18)]
+    records += [
+        dict(ISS, OBJECT_NAME="A\rB", NORAD_CAT_ID="7"),
+        dict(ISS, MEAN_MOTION_DDOT="0 "),
+        dict(ISS, OBJECT_NAME="", MEAN_ANOMALY="1x"),
+        dict(ISS, MEAN_MOTION_DDOT=""),
+    ]
+    keys = (*KEYS[1:], "OBJECT_NAME")  # the name last: an empty last field
+    plain = csv_text(records, keys).split("\r\n")
+    plain[5] = plain[5].rsplit(",", 1)[0]
+    quoted = [",".join(f'"{f}"' if f else "" for f in line.split(",")) for line in plain]
+    a, b = (catalog.parse("\r\n".join(t), format="omm-csv", errors="skip") for t in (plain, quoted))
+    assert len(a) == len(records) - 3
+    assert_same_columns(a, b)
+    assert [n for n in a.name if n and "\r" in n] == ["A\rB"]
+    for text, cat in ((plain, a), (quoted, b)):
+        got = [(e.line, e.code, e.reason) for e in cat.rejected]
+        assert got == [
+            (6, "omm_syntax", "record has 16 fields, the header 17"),
+            (22, "omm_value", "MEAN_ANOMALY is not a decimal number: '1x'"),
+            (23, "omm_missing", "no MEAN_MOTION_DDOT"),
+        ]
+        e = cat.rejected[1]
+        assert text[e.line - 1][e.column - 1 :].lstrip('"').startswith("1x")
+
+
 def test_broken_text_is_refused_record_by_record():
     # CSV: a short row, an unclosed quote at the end.
     text = csv_text([ISS, ISS]).replace("\r\n", "\n").splitlines()
