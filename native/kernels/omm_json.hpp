@@ -1,6 +1,7 @@
 // JSON orbit mean-element messages (an array of objects, or one object): see omm_syntax.hpp.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,21 +19,30 @@ inline void json_space(Cursor& c) noexcept {
     while (!c.done() && is_space(c.p[c.i])) c.step();
 }
 
+/// The first quote, backslash or line end in [q, end), eight bytes at a time; `end` for none.
+inline const char* string_stop(const char* q, const char* end) noexcept {
+    for (; end - q >= 8; q += 8) {
+        const std::uint64_t w = load8(q);
+        if (const std::uint64_t m = bytes_of(w, '"') | bytes_of(w, '\\') | bytes_of(w, '\n'))
+            return q + std::countr_zero(m) / 8;
+    }
+    while (q < end && *q != '"' && *q != '\\' && *q != '\n') ++q;
+    return q;
+}
+
 /// A string from its opening quote; the cursor is left after the closing one. False with
 /// `why` for an unclosed string or a bad escape.
 inline bool json_string(Cursor& c, const char*& text, std::size_t& size, Arena& arena,
                         const char*& why) {
     c.step();
     const std::size_t start = c.i;
-    // Most strings hold no escape and no line end: found with two library searches.
-    if (const char* q = static_cast<const char*>(std::memchr(c.p + start, '"', c.n - start))) {
-        const std::size_t len = static_cast<std::size_t>(q - (c.p + start));
-        if (!std::memchr(c.p + start, '\\', len) && !std::memchr(c.p + start, '\n', len)) {
-            text = c.p + start;
-            size = len;
-            c.i = start + len + 1;
-            return true;
-        }
+    // Most strings hold no escape and no line end: they end at the first stop.
+    const char* stop = string_stop(c.p + start, c.p + c.n);
+    if (stop < c.p + c.n && *stop == '"') {
+        text = c.p + start;
+        size = static_cast<std::size_t>(stop - text);
+        c.i = static_cast<std::size_t>(stop - c.p) + 1;
+        return true;
     }
     while (c.i < c.n && c.p[c.i] != '"' && c.p[c.i] != '\\') c.step();
     if (c.done()) {
@@ -146,9 +156,40 @@ inline bool json_token_end(const char ch) noexcept {
     return ch == ',' || ch == '}' || ch == ']' || is_space(ch);
 }
 
+/// The end of a token (a number, null, true, false or any other text that is no string) from
+/// `q`: the first ',', '}', ']' or blank, eight bytes at a time; `end` for none. A word is
+/// passed over when no byte of it is one of those three or below 0x21; a byte that is a
+/// control character but no blank is checked again, one byte at a time.
+inline const char* token_end(const char* q, const char* end) noexcept {
+    constexpr std::uint64_t lows = 0x7F7F7F7F7F7F7F7FULL;
+    while (end - q >= 8) {
+        const std::uint64_t w = load8(q);
+        // Bytes below 0x21: neither the top bit nor, of the low seven bits plus 0x5F, a carry.
+        const std::uint64_t low = ~(((w & lows) + 0x5F5F5F5F5F5F5F5FULL) | w) & ~lows;
+        const std::uint64_t m = low | bytes_of(w, ',') | bytes_of(w, '}') | bytes_of(w, ']');
+        if (!m) {
+            q += 8;
+            continue;
+        }
+        q += std::countr_zero(m) / 8;
+        if (json_token_end(*q)) return q;
+        ++q;  // a control character inside the token
+    }
+    while (q < end && !json_token_end(*q)) ++q;
+    return q;
+}
+
+/// The member names of the record before, by place: the next record most likely names its
+/// members in the same order, and each is then known by comparing its text alone.
+struct MemberOrder {
+    static constexpr std::size_t places = 32;
+    std::int8_t name[places];  ///< index of all_names, -1 for none known
+    MemberOrder() noexcept { std::memset(name, -1, sizeof name); }
+};
+
 /// One object from its '{' as a record.
 template <class Sink>
-void json_object(Cursor& c, Sink& sink, Arena& arena) {
+void json_object(Cursor& c, Sink& sink, Arena& arena, MemberOrder& order) {
     const char* why = nullptr;
     const auto broken = [&](const char* reason) {
         sink.fault(c.line, c.column(), reason);
@@ -163,17 +204,29 @@ void json_object(Cursor& c, Sink& sink, Arena& arena) {
         sink.end();
         return;
     }
-    for (;;) {
+    for (std::size_t place = 0;; ++place) {
         json_space(c);
         if (c.done()) return broken("the object is not closed");
         if (c.p[c.i] != '"') return broken("expected a member name in quotes");
-        const char* name = nullptr;
-        std::size_t name_size = 0;
-        if (!json_string(c, name, name_size, arena, why)) return broken(why);
-        const Key key = find_key(name, name_size);
-        json_space(c);
-        if (c.done() || c.p[c.i] != ':') return broken("expected ':' after a member name");
-        c.step();
+        Key key = other;
+        // The name of this place in the record before, quoted and followed by ':'.
+        const int guess = place < MemberOrder::places ? order.name[place] : -1;
+        const std::size_t guess_size = guess < 0 ? 0 : key_table.size[guess];
+        if (guess >= 0 && c.n - c.i > guess_size + 2 && c.p[c.i + guess_size + 1] == '"' &&
+            c.p[c.i + guess_size + 2] == ':' && same_name(c.p + c.i + 1, guess_size, guess)) {
+            key = all_names[guess].key;
+            c.i += guess_size + 3;
+        } else {
+            const char* name = nullptr;
+            std::size_t name_size = 0;
+            if (!json_string(c, name, name_size, arena, why)) return broken(why);
+            const int found = find_name(name, name_size);
+            key = key_of_name(found);
+            if (place < MemberOrder::places) order.name[place] = static_cast<std::int8_t>(found);
+            json_space(c);
+            if (c.done() || c.p[c.i] != ':') return broken("expected ':' after a member name");
+            c.step();
+        }
         json_space(c);
         if (c.done()) return broken("the object is not closed");
         const std::int64_t line = c.line;
@@ -191,7 +244,7 @@ void json_object(Cursor& c, Sink& sink, Arena& arena) {
             if (!json_skip(c, 0)) return broken("the object is not closed");
         } else {
             const std::size_t start = c.i;
-            while (!c.done() && !json_token_end(c.p[c.i])) ++c.i;
+            c.i = static_cast<std::size_t>(token_end(c.p + start, c.p + c.n) - c.p);
             const std::size_t size = c.i - start;
             if (size == 0) return broken("expected a value");
             const bool null = size == 4 && std::memcmp(c.p + start, "null", 4) == 0;
@@ -229,7 +282,8 @@ bool json_array(const char* data, const std::size_t size, Sink& sink, Arena& are
     if (c.done()) return false;
     if (c.p[c.i] == '{') {
         sink.begin(c.line, c.column());
-        detail::json_object(c, sink, arena);
+        detail::MemberOrder order;
+        detail::json_object(c, sink, arena, order);
         return false;
     }
     if (c.p[c.i] != '[') {
@@ -255,6 +309,7 @@ bool json_elements(const char* data, const Piece& piece, Sink& sink, Arena& aren
     };
     const char* pending = nullptr;  // a fault of the text before the next element
     bool between = true;
+    detail::MemberOrder order;
     for (;;) {
         detail::json_space(c);
         if (c.done() || sink.stopped()) return between;
@@ -265,7 +320,7 @@ bool json_elements(const char* data, const Piece& piece, Sink& sink, Arena& aren
             sink.begin(c.line, c.column());
             if (pending) sink.fault(c.line, c.column(), pending);
             pending = nullptr;
-            detail::json_object(c, sink, arena);
+            detail::json_object(c, sink, arena, order);
         } else {
             stray(pending ? pending : "expected an object");
             pending = nullptr;

@@ -68,10 +68,15 @@ inline constexpr bool optional_key(const Key k) noexcept {
 
 namespace detail {
 
-constexpr std::uint32_t fnv(const char* p, const std::size_t n) noexcept {
-    std::uint32_t h = 2166136261u;
-    for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 16777619u;
-    return h;
+/// Slot of a name among 64: its length and three of its bytes, mixed by one product. The
+/// factor was searched for so that the names the reader knows take a slot each (a name not
+/// known may share one: the compare decides).
+constexpr std::uint32_t slot_of(const char* p, const std::size_t n) noexcept {
+    if (n == 0) return 0;
+    const auto at = [p](std::size_t i) { return std::uint32_t{static_cast<unsigned char>(p[i])}; };
+    const std::uint32_t mix =
+        (static_cast<std::uint32_t>(n) << 16) ^ (at(0) << 8) ^ at(n - 1) ^ (at(n / 2) << 4);
+    return (mix * 0x6ec9d287u) >> 26;
 }
 
 constexpr std::size_t length(const char* s) noexcept {
@@ -112,34 +117,69 @@ inline constexpr KeyName all_names[name_count] = {
     {"CCSDS_OMM_VERS", ccsds_omm_vers},
 };
 
-/// Open addressing over 64 slots: a keyword is found with one hash and, nearly always, one
-/// comparison, which matters at 17 keywords a record.
+/// Open addressing over 64 slots: a keyword is found with one cheap hash and one comparison,
+/// which matters at 17 keywords a record.
 struct KeyTable {
     std::uint8_t slot[64];
     std::uint8_t size[name_count];
-    constexpr KeyTable() : slot(), size() {
+    char text[name_count][24];  ///< the names NUL-padded, so that words of them can be read
+    constexpr KeyTable() : slot(), size(), text() {
         for (auto& s : slot) s = 0xFF;
         for (int k = 0; k < name_count; ++k) {
             const char* name = all_names[k].name;
-            std::uint32_t i = fnv(name, length(name)) & 63u;
+            std::uint32_t i = slot_of(name, length(name));
             while (slot[i] != 0xFF) i = (i + 1) & 63u;
             slot[i] = static_cast<std::uint8_t>(k);
             size[k] = static_cast<std::uint8_t>(length(name));
+            for (std::size_t j = 0; j < length(name); ++j) text[k][j] = name[j];
         }
     }
 };
 inline constexpr KeyTable key_table{};
 
+constexpr bool each_name_in_its_own_slot() {
+    for (int k = 0; k < name_count; ++k)
+        if (length(all_names[k].name) < 5 || length(all_names[k].name) > 22) return false;
+    for (int k = 0; k < name_count; ++k)
+        if (key_table.slot[slot_of(all_names[k].name, length(all_names[k].name))] != k)
+            return false;
+    return true;
+}
+static_assert(each_name_in_its_own_slot(), "a name of other length, or one that shares its slot");
+
+/// Whether the `n` bytes at `p` are name `k`, which has that length (from 5 to 22 bytes): in
+/// words that overlap rather than pass the end of either.
+inline bool same_name(const char* p, const std::size_t n, const int k) noexcept {
+    const char* q = key_table.text[k];
+    const auto word = [](const char* s, std::size_t at, std::size_t size) {
+        std::uint64_t v = 0;
+        std::memcpy(&v, s + at, size);
+        return v;
+    };
+    if (n < 8) return word(p, 0, 4) == word(q, 0, 4) && word(p, n - 4, 4) == word(q, n - 4, 4);
+    std::uint64_t diff = word(p, n - 8, 8) ^ word(q, n - 8, 8);
+    for (std::size_t i = 0; i + 8 <= n; i += 8) diff |= word(p, i, 8) ^ word(q, i, 8);
+    return diff == 0;
+}
+
 }  // namespace detail
+
+/// Which of the names the reader knows the text `p`, `n` bytes is (exact, upper case), as an
+/// index of detail::all_names; -1 for none.
+inline int find_name(const char* p, const std::size_t n) noexcept {
+    for (std::uint32_t i = detail::slot_of(p, n);; i = (i + 1) & 63u) {
+        const std::uint8_t k = detail::key_table.slot[i];
+        if (k == 0xFF) return -1;
+        if (detail::key_table.size[k] == n && detail::same_name(p, n, k)) return k;
+    }
+}
+
+/// The keyword of a name's index from find_name.
+inline Key key_of_name(const int k) noexcept { return k < 0 ? other : detail::all_names[k].key; }
 
 /// The keyword of the text `p`, `n` bytes (exact, upper case); `other` for one not read.
 inline Key find_key(const char* p, const std::size_t n) noexcept {
-    for (std::uint32_t i = detail::fnv(p, n) & 63u;; i = (i + 1) & 63u) {
-        const std::uint8_t k = detail::key_table.slot[i];
-        if (k == 0xFF) return other;
-        if (detail::key_table.size[k] == n && std::memcmp(p, detail::all_names[k].name, n) == 0)
-            return detail::all_names[k].key;
-    }
+    return key_of_name(find_name(p, n));
 }
 
 // ---- decimals -------------------------------------------------------------------------------
