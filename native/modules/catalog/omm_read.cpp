@@ -176,8 +176,18 @@ int parse_answering_signals(OmmForm form, const char* data, std::size_t size, Co
     return rc < 0 ? -1 : ok ? 0 : 1;
 }
 
-/// Rows a gathering thread takes at a time.
-constexpr std::size_t gather_block = 16384;
+/// Rows a gathering thread takes at a time: 2 MiB of each 8-byte column once there are enough
+/// rows, so that two threads do not fault in the same huge page of a column at once.
+std::size_t gather_block(const std::size_t n) noexcept {
+    constexpr std::size_t huge_rows = (std::size_t{2} << 20) / 8;
+    return n >= 4 * huge_rows ? huge_rows : 16384;
+}
+
+/// Whether two rows carry the same name (or both none).
+bool same_name(const Row& a, const Row& b) noexcept {
+    return a.name_size == b.name_size &&
+           (a.name_size == no_name || std::memcmp(a.name, b.name, a.name_size) == 0);
+}
 
 struct Key {
     std::int64_t satno, epoch_ns;
@@ -346,6 +356,13 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
     }
 
     const auto count = static_cast<Py_ssize_t>(n);
+    // Whether row i has the name of row i - 1: found while gathering, without the lock.
+    std::vector<unsigned char> same;
+    try {
+        same.resize(n);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
     Ref cols[column_count];
     for (int k = 0; k < column_count; ++k) {
         cols[k] = new_column(static_cast<Column>(k), count);
@@ -358,6 +375,7 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
         for (std::size_t i = a; i < b; ++i) {
             const Row& r = *order[i].row;
             const tle::Fields& f = r.f;
+            same[i] = i > 0 && same_name(*order[i - 1].row, r);
             i64(c_satno)[i] = f.satno;
             i64(c_epoch_ns)[i] = f.epoch_ns;
             i64(c_ephemeris_type)[i] = r.counters.ephemeris_type;
@@ -396,8 +414,9 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
             }
         }
     };
-    Blocks work(n, gather_block, gather);
-    const std::size_t blocks = (n + gather_block - 1) / gather_block;
+    const std::size_t rows_a_step = gather_block(n);
+    Blocks work(n, rows_a_step, gather);
+    const std::size_t blocks = (n + rows_a_step - 1) / rows_a_step;
     const int up_to = static_cast<int>(
         std::min<std::size_t>(static_cast<std::size_t>(threads), blocks > 0 ? blocks : 1));
     if (run_threads(work, up_to) < 0) return nullptr;
@@ -405,13 +424,13 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
     // Names: a satellite's rows are together and mostly share one, made once.
     auto** names = data_of<PyObject*>(cols[c_name].get());
     for (std::size_t i = 0; i < n; ++i) {
+        if (same[i]) {
+            names[i] = Py_NewRef(names[i - 1]);
+            continue;
+        }
         const Row& r = *order[i].row;
-        const Row* before = i > 0 ? order[i - 1].row : nullptr;
         if (r.name_size == no_name) {
             names[i] = Py_NewRef(Py_None);
-        } else if (before && before->name_size == r.name_size &&
-                   std::memcmp(before->name, r.name, r.name_size) == 0) {
-            names[i] = Py_NewRef(names[i - 1]);
         } else if (!(names[i] = PyUnicode_DecodeUTF8(r.name, r.name_size, "replace"))) {
             return nullptr;
         }
