@@ -47,33 +47,45 @@ struct DigitPairs {
 };
 inline constexpr DigitPairs digit_pairs{};
 
-/// The last `width` digits of `v` (width at most 8) right-aligned, blanks in front (`fill` '0'
-/// pads with zeros); the last column is always a digit. The eight digits are made in a word, a
-/// pair at a time from the halves of the number, which keeps the chain of divisions short.
-inline void put_integer(char* p, const int width, const std::int64_t v,
-                        const char fill = ' ') noexcept {
-    if (width <= 0) return;
-    // Unsigned: the callers' values are not negative; divisions by constants become products.
-    const auto u = static_cast<std::uint32_t>(static_cast<std::uint64_t>(v) % 100'000'000u);
+/// The eight digits of `u` < 10^8 as the bytes of a word, the first (most significant) in the
+/// low byte: a pair at a time from the halves of the number, which keeps the chain of
+/// divisions short.
+inline std::uint64_t digit_word(const std::uint32_t u) noexcept {
     const std::uint32_t hi = u / 10'000, lo = u % 10'000;
     const auto pair = [](std::uint32_t i) { return std::uint64_t{digit_pairs.pair[i]}; };
-    // Byte k of the word is the k-th digit of the eight.
-    std::uint64_t w =
-        pair(hi / 100) | pair(hi % 100) << 16 | pair(lo / 100) << 32 | pair(lo % 100) << 48;
-    w >>= 8 * (8 - width);
-    // Leading zeros become the fill, all but the last column: bytes that are not '0' have
-    // their top bit set (exact per byte, no carry between them), the last one set by force.
+    return pair(hi / 100) | pair(hi % 100) << 16 | pair(lo / 100) << 32 | pair(lo % 100) << 48;
+}
+
+/// The leading '0' bytes among the first `width - 1` of `w` replaced by `fill`: bytes that are
+/// not '0' have their top bit set (exact per byte, no carry between them), byte width - 1 by
+/// force.
+inline std::uint64_t fill_leading(std::uint64_t w, const int width, const char fill) noexcept {
     const std::uint64_t x = w ^ 0x3030303030303030ULL;
     const std::uint64_t lows = 0x7F7F7F7F7F7F7F7FULL;
     const std::uint64_t other = ((((x & lows) + lows) | x) & ~lows) | 0x80ULL << 8 * (width - 1);
     const int zeros = std::countr_zero(other) / 8;
     const std::uint64_t lead = zeros == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * zeros);
-    w ^= lead & (0x0101010101010101ULL * static_cast<unsigned char>('0' ^ fill));
+    return w ^ (lead & (0x0101010101010101ULL * static_cast<unsigned char>('0' ^ fill)));
+}
+
+/// The low `width` bytes of `w` at `p`, the low byte first.
+inline void put_bytes(char* p, const std::uint64_t w, const int width) noexcept {
     if constexpr (std::endian::native == std::endian::little) {
         std::memcpy(p, &w, static_cast<std::size_t>(width));
     } else {
         for (int k = 0; k < width; ++k) p[k] = static_cast<char>(w >> 8 * k);
     }
+}
+
+/// The last `width` digits of `v` (width at most 8) right-aligned, blanks in front (`fill` '0'
+/// pads with zeros); the last column is always a digit.
+inline void put_integer(char* p, const int width, const std::int64_t v,
+                        const char fill = ' ') noexcept {
+    if (width <= 0) return;
+    // Unsigned: the callers' values are not negative; divisions by constants become products.
+    const auto u = static_cast<std::uint32_t>(static_cast<std::uint64_t>(v) % 100'000'000u);
+    const std::uint64_t w = digit_word(u) >> 8 * (8 - width);
+    put_bytes(p, fill == '0' ? w : fill_leading(w, width, fill), width);
 }
 
 /// std::llround of a finite |x| < 2^62, without the library call: the fraction x - trunc(x)
@@ -93,9 +105,19 @@ inline bool put_fixed(char* p, const double x) noexcept {
     if (!(scaled > -0.5) || !(scaled < limit - 0.5)) return false;
     const std::int64_t m = round_half_away(scaled);
     if (m >= static_cast<std::int64_t>(limit)) return false;
-    put_integer(p, W, m / ipow10[K]);
-    p[W] = '.';
-    put_integer(p + W + 1, K, m % ipow10[K], '0');
+    if constexpr (W + K < 8) {
+        // All the digits from one word: the whole part, the point and the decimals.
+        const std::uint64_t d = digit_word(static_cast<std::uint32_t>(m));
+        std::uint64_t w = (d >> 8 * (8 - K)) << 8 * (W + 1) | std::uint64_t{'.'} << 8 * W;
+        if constexpr (W > 0) {
+            w |= fill_leading((d >> 8 * (8 - W - K)) & (~std::uint64_t{0} >> (64 - 8 * W)), W, ' ');
+        }
+        put_bytes(p, w, W + 1 + K);
+    } else {
+        put_integer(p, W, m / ipow10[K]);
+        p[W] = '.';
+        put_integer(p + W + 1, K, m % ipow10[K], '0');
+    }
     return true;
 }
 
