@@ -188,12 +188,13 @@ inline Key find_key(const char* p, const std::size_t n) noexcept {
 /// an optional sign, digits with an optional point (digits on at least one side), an optional
 /// exponent. No blanks, no "inf" or "nan". False for any other text.
 ///
-/// Up to 15 significant digits and a power of ten up to 22 take TLE's path: the digits and the
-/// power are exact doubles, and the one division or product rounds correctly. Other text goes
-/// to from_chars, which rounds correctly too, so both give the same double for the same number.
+/// Digits whose integer is at most 2^53 and a power of ten up to 22 take TLE's path: the digits
+/// and the power are exact doubles, and the one division or product rounds correctly. Other
+/// text goes to from_chars, which rounds correctly too, so both give the same double for the
+/// same number.
 inline bool parse_decimal(const char* p, const std::size_t n, double& out) noexcept {
     {
-        // The usual text, [-]digits[.digits] of up to 19 digits and no exponent, in one pass.
+        // The usual text, [-]digits[.digits][e[-]digits] of up to 19 digits, in one pass.
         const char* q = p + (n > 0 && (p[0] == '-' || p[0] == '+'));
         const char* end = p + n;
         const char* first = q;
@@ -208,10 +209,24 @@ inline bool parse_decimal(const char* p, const std::size_t n, double& out) noexc
             fraction = q - f;
             digits += fraction;
         }
-        if (q == end && digits > 0 && digits <= 19 && fraction <= 22 &&
+        std::ptrdiff_t scale = -fraction;
+        if (q < end && (*q == 'e' || *q == 'E') && end - q >= 2 && end - q <= 5) {
+            // An exponent of up to three digits and its sign.
+            const char* e = q + 1 + (q[1] == '-' || q[1] == '+');
+            std::ptrdiff_t power = 0;
+            const char* d = e;
+            while (d < end && static_cast<unsigned char>(*d - '0') <= 9)
+                power = power * 10 + (*d++ - '0');
+            if (d == end && d > e) {
+                scale += q[1] == '-' ? -power : power;
+                q = end;
+            }
+        }
+        if (q == end && digits > 0 && digits <= 19 && scale >= -22 && scale <= 22 &&
             m <= (std::uint64_t{1} << 53)) {
-            const double v =
-                tle::detail::decimal(static_cast<std::int64_t>(m), static_cast<int>(fraction));
+            const double v = scale < 0 ? tle::detail::decimal(static_cast<std::int64_t>(m),
+                                                              static_cast<int>(-scale))
+                                       : static_cast<double>(m) * tle::detail::pow10[scale];
             out = p[0] == '-' ? -v : v;
             return true;
         }

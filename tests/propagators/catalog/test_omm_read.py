@@ -259,6 +259,85 @@ def test_kvn_units_comments_and_markers():
     assert catalog.parse(kvn_text([dict(ISS, OBJECT_NAME="SAT [+]")])).name[0] == "SAT [+]"
 
 
+# Decimals either side of where the one-product path ends: 15 to 21 significant digits, the
+# digits' integer beside 2^53, powers of ten beside 22, exponents of every length, underflow.
+DECIMALS = [
+    "123456789012345",
+    "1234567890123456",
+    "12345678901234567",
+    "0.1234567890123456789",
+    "1.23456789012345678901",
+    "9007199254740992",
+    "9007199254740993",
+    "9007199254740993e-5",
+    "900719925474099.3",
+    "90071992547409.93e3",
+    "1e22",
+    "1e23",
+    "3e-22",
+    "3e-23",
+    "123e-25",
+    "4.5e21",
+    "4.5e-21",
+    "8.589e-06",
+    "7E+2",
+    "1e-300",
+    "1e0005",
+    "5e-324",
+    "2e-400",
+    "-0",
+    "-0e5",
+    "+1.5e3",
+    "-.5",
+    "5.",
+    ".5e1",
+    "5.e1",
+    "00000000000000000000001.5",
+    "0.000000000000000000000000001",
+]
+
+
+@pytest.mark.parametrize("form", ["omm-csv", "omm-json"])
+def test_decimals_round_as_python_reads_them(form):
+    records = [
+        dict(ISS, BSTAR=t, MEAN_MOTION_DOT=t, NORAD_CAT_ID=str(k + 1))
+        for k, t in enumerate(DECIMALS)
+    ]
+    text = csv_text(records) if form == "omm-csv" else json_text(records, numbers=False)
+    cat = catalog.parse(text, format=form)
+    assert [x.hex() for x in cat.bstar] == [float(t).hex() for t in DECIMALS]
+    assert [x.hex() for x in cat.ndot] == [float(t).hex() for t in DECIMALS]
+
+
+@settings(max_examples=300, deadline=None)
+@given(
+    st.integers(0, 10**22),
+    st.integers(0, 24),
+    st.sampled_from(["", "e", "E-", "e+"]),
+    st.integers(0, 330),
+)
+def test_any_decimal_rounds_as_python_reads_it(digits, point, marker, power):
+    text = str(digits)
+    text = (
+        text[: len(text) - point] + "." + text[len(text) - point :] if point < len(text) else text
+    )
+    if marker:
+        text += marker + str(power)
+    value = float(text)
+    if math.isinf(value):
+        return
+    cat = catalog.parse(csv_text([dict(ISS, BSTAR=text)]))
+    assert cat.bstar[0].hex() == value.hex(), text
+
+
+@pytest.mark.parametrize(
+    "text", ["1e", "1e+", "e5", ".", "-", "1.2.3", "1e5.0", "0x10", "1_0", "1e400"]
+)
+def test_text_that_is_no_decimal_is_refused(text):
+    (e,) = catalog.parse(csv_text([dict(ISS, BSTAR=text)]), errors="skip").rejected
+    assert e.reason == f"BSTAR is not a decimal number: '{text}'"
+
+
 @pytest.mark.parametrize(
     ("text", "expected"),
     [
