@@ -102,11 +102,17 @@ inline void xml_name(const char* p, const char* end, const char*& name, std::siz
 /// element within it that is named by a keyword gives that keyword's text, wherever it is
 /// nested (<metadata>, <meanElements>, <tleParameters>). Declarations, comments and other
 /// elements are passed over.
+///
+/// The records of a piece that starts at a tag outside any record (or at the text's start).
+/// True when the piece ends cleanly: outside any record, tag, comment, CDATA section or
+/// declaration (or when the sink stopped before its end), so that the next piece starts where
+/// the whole text read at once would be at that point.
 template <class Sink>
-void read_xml(const char* data, const std::size_t size, Sink& sink, Arena& arena) {
-    detail::Cursor c{data, size};
-    c.skip_bom();
-    bool open = false;  // inside an <omm> element
+bool xml_records(const char* data, const Piece& piece, Sink& sink, Arena& arena) {
+    detail::Cursor c{data, piece.end, piece.begin, piece.first_line, piece.line_start};
+    if (piece.begin == 0) c.skip_bom();
+    bool open = false;     // inside an <omm> element
+    bool cut_off = false;  // the piece ended inside a tag, comment, section or declaration
     Key leaf = other;
     std::size_t leaf_start = 0;
     std::int64_t leaf_line = 0;
@@ -137,7 +143,10 @@ void read_xml(const char* data, const std::size_t size, Sink& sink, Arena& arena
             const char* hit = static_cast<const char*>(memmem(c.p + c.i, c.n - c.i, end, len));
             const std::size_t to = hit ? static_cast<std::size_t>(hit - c.p) + len : c.n;
             c.advance_to(to);
-            if (!hit) close_record(what);
+            if (!hit) {
+                cut_off = true;
+                close_record(what);
+            }
             return hit != nullptr;
         };
         if (rest >= 4 && std::memcmp(c.p + at, "<!--", 4) == 0) {
@@ -168,7 +177,7 @@ void read_xml(const char* data, const std::size_t size, Sink& sink, Arena& arena
         if (k >= c.n) {
             c.advance_to(c.n);
             close_record("a tag is not closed");
-            return;
+            return false;
         }
         const bool closing = c.p[at + 1] == '/';
         const bool empty = c.p[k - 1] == '/';
@@ -233,7 +242,44 @@ void read_xml(const char* data, const std::size_t size, Sink& sink, Arena& arena
         }
         c.advance_to(k + 1);
     }
+    if (cut_off) return false;
+    if (sink.stopped()) return true;
+    const bool clean = !open;
     close_record("the <omm> element is not closed");
+    return clean;
+}
+
+/// XML cut into pieces of about `target` bytes, each at an unprefixed "<omm" tag. The text
+/// may hold that inside a comment, a section or an attribute value: a piece before such a cut
+/// does not end cleanly (xml_records false), which shows the cut was wrong.
+inline std::vector<Piece> xml_pieces(const char* data, const std::size_t size,
+                                     const std::size_t target) {
+    std::vector<Piece> out;
+    Piece cur{0, size, 1, 0};
+    while (cur.end - cur.begin > 2 * target) {
+        std::size_t at = cur.begin + target, split = 0;
+        while (!split) {
+            const char* hit = static_cast<const char*>(memmem(data + at, cur.end - at, "<omm", 4));
+            if (!hit || hit + 4 >= data + cur.end) break;
+            const char next = hit[4];
+            if (next == '>' || next == '/' || detail::is_space(next))
+                split = static_cast<std::size_t>(hit - data);
+            at = static_cast<std::size_t>(hit - data) + 4;
+        }
+        if (!split) break;
+        const auto lines = detail::count_of(data + cur.begin, data + split, '\n');
+        out.push_back(cur);
+        out.back().end = split;
+        cur = {split, cur.end, cur.first_line + lines, detail::line_start_of(data, split)};
+    }
+    out.push_back(cur);
+    return out;
+}
+
+/// The whole XML text, on one thread.
+template <class Sink>
+void read_xml(const char* data, const std::size_t size, Sink& sink, Arena& arena) {
+    xml_records(data, Piece{0, size, 1, 0}, sink, arena);
 }
 
 // ---- KVN ------------------------------------------------------------------------------------

@@ -1,17 +1,13 @@
-// catalog.read of orbit mean-element messages: the text cut into records and converted on a
-// worker thread without the lock, the rows put in catalogue order and gathered into columns on
-// several threads, names made once per run of a satellite's rows.
+// catalog.read of orbit mean-element messages: the text cut into pieces of records, read and
+// converted on several threads without the lock, the rows put in catalogue order and gathered
+// into columns on several threads, names made once per run of a satellite's rows.
 #include <Python.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "kernels/omm_json.hpp"
@@ -115,67 +111,6 @@ private:
     const std::atomic<bool>& cancel_;
 };
 
-/// The whole text through the reader of its form; false when out of memory.
-bool parse_all(OmmForm form, const char* data, std::size_t size, Collect& sink,
-               omm::Arena& arena) noexcept {
-    try {
-        switch (form) {
-        case OmmForm::csv: omm::read_csv(data, size, sink, arena); break;
-        case OmmForm::json: omm::read_json(data, size, sink, arena); break;
-        case OmmForm::xml: omm::read_xml(data, size, sink, arena); break;
-        case OmmForm::kvn: omm::read_kvn(data, size, sink, arena); break;
-        }
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
-}
-
-/// Runs the parse on a worker thread while this one, between short waits, takes the lock
-/// back to run the signal handlers; a handler that raises cancels the parse. Returns 0, -1
-/// with the handler's error, or 1 when out of memory. Call with the lock held.
-int parse_answering_signals(OmmForm form, const char* data, std::size_t size, Collect& sink,
-                            omm::Arena& arena, std::atomic<bool>& cancel) noexcept {
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false, ok = true;
-    const auto work = [&] {
-        const bool r = parse_all(form, data, size, sink, arena);
-        std::lock_guard<std::mutex> lock(m);
-        ok = r;
-        done = true;
-        cv.notify_one();
-    };
-    int rc = 0;
-    PyThreadState* saved = PyEval_SaveThread();
-    std::thread worker;
-    try {
-        worker = std::thread(work);
-    } catch (...) {
-        // No thread to be had: the parse runs here, signals answered once it is done.
-        work();
-    }
-    for (;;) {
-        bool finished = false;
-        {
-            std::unique_lock<std::mutex> lock(m);
-            finished = cv.wait_for(lock, std::chrono::milliseconds(20), [&] { return done; });
-        }
-        if (finished) break;
-        PyEval_RestoreThread(saved);
-        const bool raised = rc == 0 && PyErr_CheckSignals() < 0;
-        saved = PyEval_SaveThread();
-        if (raised) {
-            rc = -1;
-            cancel.store(true, std::memory_order_relaxed);
-        }
-    }
-    if (worker.joinable()) worker.join();
-    PyEval_RestoreThread(saved);
-    if (rc == 0 && PyErr_CheckSignals() < 0) rc = -1;
-    return rc < 0 ? -1 : ok ? 0 : 1;
-}
-
 /// Rows a gathering thread takes at a time: 2 MiB of each 8-byte column once there are enough
 /// rows, so that two threads do not fault in the same huge page of a column at once.
 std::size_t gather_block(const std::size_t n) noexcept {
@@ -199,12 +134,12 @@ struct PieceRead {
     omm::Piece piece;
     Collect sink;
     omm::Arena arena;
-    bool between = true;  ///< JSON: the piece ended between elements
+    bool between = true;  ///< JSON: the piece ended between elements; XML: cleanly
     PieceRead(const omm::Piece& p, const tle::Units& u, bool skip, const std::atomic<bool>& cancel)
         : piece(p), sink(u, skip, cancel) {}
 };
 
-/// The pieces of CSV rows or JSON elements read on several threads, one piece a step.
+/// The pieces of the text read on several threads, one piece a step.
 class PieceWork {
 public:
     PieceWork(OmmForm form, const char* data, const std::vector<omm::Key>& keys,
@@ -222,6 +157,8 @@ public:
                 omm::csv_rows(data_, r.piece, keys_, r.sink, r.arena);
             } else if (form_ == OmmForm::kvn) {
                 omm::kvn_records(data_, r.piece, r.sink);
+            } else if (form_ == OmmForm::xml) {
+                r.between = omm::xml_records(data_, r.piece, r.sink, r.arena);
             } else {
                 r.between = omm::json_elements(data_, r.piece, r.sink, r.arena);
             }
@@ -289,18 +226,16 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
             more = omm::csv_header(data, size, head, head_arena, keys, rest);
         } else if (form == OmmForm::json) {
             more = omm::json_array(data, size, head, head_arena, rest);
-        } else if (form == OmmForm::kvn) {
-            more = true;
         } else {
-            const int rc = parse_answering_signals(form, data, size, head, head_arena, cancel);
-            if (rc < 0) return nullptr;
-            if (rc > 0) return PyErr_NoMemory();
+            more = true;
+            rest = {0, size, 1, 0};
         }
         if (more) {
             const std::size_t target = piece_target(size, threads);
             const std::vector<omm::Piece> cuts =
                 form == OmmForm::csv    ? omm::csv_pieces(data, rest, target)
                 : form == OmmForm::json ? omm::json_pieces(data, rest, target)
+                : form == OmmForm::xml  ? omm::xml_pieces(data, size, target)
                                         : omm::kvn_pieces(data, size, target);
             for (const omm::Piece& p : cuts)
                 pieces.push_back(std::make_unique<PieceRead>(p, units, skip, cancel));
@@ -318,7 +253,8 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
         for (std::size_t k = 0; k + 1 < pieces.size(); ++k)
             cut_right = cut_right && pieces[k]->between;
         if (cut_right) break;
-        // A JSON cut fell inside a string or a nested array: the elements are read whole.
+        // A JSON cut fell inside a string or a nested array, an XML one inside a comment or
+        // the like: the text is read whole.
         try {
             pieces.clear();
             pieces.push_back(std::make_unique<PieceRead>(rest, units, skip, cancel));
