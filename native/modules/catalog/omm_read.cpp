@@ -31,8 +31,15 @@ struct Row {
     std::int64_t line;
     const char* name;
     std::uint32_t name_size;
+    bool name_as_before;   ///< the name of the row read just before, in the same piece
     const char* lines[2];  ///< the record's two-line text, when it reads to its values
 };
+
+/// Whether two rows carry the same name (or both none).
+bool same_name(const Row& a, const Row& b) noexcept {
+    return a.name_size == b.name_size &&
+           (a.name_size == no_name || std::memcmp(a.name, b.name, a.name_size) == 0);
+}
 
 /// Whether two sets hold the same values, to the bit.
 bool same_values(const tle::Fields& a, const tle::Fields& b) {
@@ -92,6 +99,8 @@ public:
                     row.lines[1] = l2.data();
                 }
             }
+            // Compared now, while the text of both names is at hand.
+            row.name_as_before = !rows.empty() && same_name(rows.back(), row);
             rows.push_back(row);
             return;
         }
@@ -116,12 +125,6 @@ private:
 std::size_t gather_block(const std::size_t n) noexcept {
     constexpr std::size_t huge_rows = (std::size_t{2} << 20) / 8;
     return n >= 4 * huge_rows ? huge_rows : 16384;
-}
-
-/// Whether two rows carry the same name (or both none).
-bool same_name(const Row& a, const Row& b) noexcept {
-    return a.name_size == b.name_size &&
-           (a.name_size == no_name || std::memcmp(a.name, b.name, a.name_size) == 0);
 }
 
 struct Key {
@@ -311,7 +314,9 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
         for (std::size_t i = a; i < b; ++i) {
             const Row& r = *order[i].row;
             const tle::Fields& f = r.f;
-            same[i] = i > 0 && same_name(*order[i - 1].row, r);
+            // Rows in the order they were read were compared then.
+            same[i] = i > 0 && (order[i - 1].row + 1 == &r ? r.name_as_before
+                                                           : same_name(*order[i - 1].row, r));
             i64(c_satno)[i] = f.satno;
             i64(c_epoch_ns)[i] = f.epoch_ns;
             i64(c_ephemeris_type)[i] = r.counters.ephemeris_type;
