@@ -66,9 +66,8 @@ public:
     }
     void value(omm::Key k, const char* p, std::size_t n, std::int64_t line, int column, bool null) {
         omm::Value& v = record_.value[k];
-        if (v.text)
-            fault(line, column, std::string(omm::key_names[k]) + " is given twice",
-                  "omm_duplicate");
+        if (v.text) [[unlikely]]
+            twice(k, line, column);
         v = {p ? p : "", n, line, column, null};
     }
     void fault(std::int64_t line, int column, std::string reason, const char* code = "omm_syntax") {
@@ -113,6 +112,11 @@ public:
     std::vector<omm::Refusal> refused;
 
 private:
+    // Out of line: the readers' loops keep only the common path of value().
+    [[gnu::noinline, gnu::cold]] void twice(omm::Key k, std::int64_t line, int column) {
+        fault(line, column, std::string(omm::key_names[k]) + " is given twice", "omm_duplicate");
+    }
+
     omm::Record record_;
     omm::Refusal why_;
     tle::Units units_;
