@@ -147,19 +147,31 @@ constexpr bool each_name_in_its_own_slot() {
 }
 static_assert(each_name_in_its_own_slot(), "a name of other length, or one that shares its slot");
 
-/// Whether the `n` bytes at `p` are name `k`, which has that length (from 5 to 22 bytes): in
-/// words that overlap rather than pass the end of either.
-inline bool same_name(const char* p, const std::size_t n, const int k) noexcept {
-    const char* q = key_table.text[k];
-    const auto word = [](const char* s, std::size_t at, std::size_t size) {
-        std::uint64_t v = 0;
-        std::memcpy(&v, s + at, size);
+/// Whether the `n` bytes at `a` and `b` are equal: in words that overlap rather than pass the
+/// end of either.
+inline bool same_bytes(const char* a, const char* b, const std::size_t n) noexcept {
+    const auto word = [](const char* s, std::size_t at, auto zero) {
+        decltype(zero) v;
+        std::memcpy(&v, s + at, sizeof v);
         return v;
     };
-    if (n < 8) return word(p, 0, 4) == word(q, 0, 4) && word(p, n - 4, 4) == word(q, n - 4, 4);
-    std::uint64_t diff = word(p, n - 8, 8) ^ word(q, n - 8, 8);
-    for (std::size_t i = 0; i + 8 <= n; i += 8) diff |= word(p, i, 8) ^ word(q, i, 8);
-    return diff == 0;
+    if (n >= 8) {
+        std::uint64_t diff = word(a, n - 8, std::uint64_t{}) ^ word(b, n - 8, std::uint64_t{});
+        for (std::size_t i = 0; i + 8 <= n; i += 8)
+            diff |= word(a, i, std::uint64_t{}) ^ word(b, i, std::uint64_t{});
+        return diff == 0;
+    }
+    if (n >= 4)
+        return word(a, 0, std::uint32_t{}) == word(b, 0, std::uint32_t{}) &&
+               word(a, n - 4, std::uint32_t{}) == word(b, n - 4, std::uint32_t{});
+    for (std::size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+/// Whether the `n` bytes at `p` are name `k`, which has that length.
+inline bool same_name(const char* p, const std::size_t n, const int k) noexcept {
+    return same_bytes(p, key_table.text[k], n);
 }
 
 }  // namespace detail

@@ -292,6 +292,16 @@ void kvn_records(const char* data, const Piece& piece, Sink& sink) {
     detail::Cursor c{data, piece.end, piece.begin, piece.first_line, piece.line_start};
     if (piece.begin == 0) c.skip_bom();
     bool open = false;
+    // The keys of the record before by their place in it (lines from CCSDS_OMM_VERS): the
+    // next record most likely has the same lines, each then known by comparing its text
+    // with the one before, whether a keyword or not.
+    constexpr std::size_t places = 64;
+    struct Seen {
+        const char* text = nullptr;
+        std::size_t size = 0;
+        Key key = other;
+    } seen[places];
+    std::size_t place = 0;
     while (!c.done() && !sink.stopped()) {
         const std::size_t start = c.i;
         const char* nl = static_cast<const char*>(std::memchr(c.p + start, '\n', c.n - start));
@@ -327,7 +337,16 @@ void kvn_records(const char* data, const Piece& piece, Sink& sink) {
         while (key_end > a && detail::is_space(c.p[key_end - 1])) --key_end;
         std::size_t v = static_cast<std::size_t>(eq - c.p) + 1, w = b;
         while (v < w && detail::is_space(c.p[v])) ++v;
-        const Key key = find_key(s, key_end - a);
+        const std::size_t key_size = key_end - a;
+        Key key = other;
+        if (place < places && seen[place].size == key_size && seen[place].text &&
+            detail::same_bytes(s, seen[place].text, key_size)) {
+            key = seen[place].key;
+        } else {
+            key = find_key(s, key_size);
+            if (place < places) seen[place] = {s, key_size, key};
+        }
+        place = key == ccsds_omm_vers ? 1 : place + 1;
         if (key == ccsds_omm_vers) {
             if (open) sink.end();
             if (sink.stopped()) return;

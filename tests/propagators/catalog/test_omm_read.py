@@ -221,6 +221,25 @@ def test_json_members_in_any_order_record_by_record():
     assert e.reason == "MEAN_ANOMALY is not a decimal number: '5.\x015'"
 
 
+def test_kvn_lines_in_any_order_record_by_record():
+    # A line's key is first compared with the key of its place in the record before: keys of
+    # one length that swap places (EPOCH and BSTAR, MEAN_MOTION and INCLINATION), a key not
+    # read of a known one's length, comments and blank lines between, all read as the plain.
+    base = [dict(ISS, NORAD_CAT_ID=str(n), MEAN_ANOMALY=f"{n}.5") for n in range(1, 9)]
+    plain = catalog.parse(kvn_text(base))
+    swaps = {"EPOCH": "BSTAR", "BSTAR": "EPOCH", "MEAN_MOTION": "INCLINATION"}
+    swaps["INCLINATION"] = "MEAN_MOTION"
+    records = []
+    for n, r in enumerate(base):
+        if n % 2:
+            r = {swaps.get(k, k): r[swaps.get(k, k)] for k in r}
+        text = kvn_text([r])
+        if n == 4:
+            text = text.replace("ECCENTRICITY", "ECCENTRICITX = 7\n\nCOMMENT x\nECCENTRICITY")
+        records.append(text)
+    assert_same_columns(catalog.parse("".join(records)), plain, skip=("source_line",))
+
+
 def test_csv_quoted_fields_any_column_order_and_missing_optional_keywords():
     keys = tuple(reversed([k for k in KEYS if k not in ("CLASSIFICATION_TYPE", "EPHEMERIS_TYPE")]))
     names = ['"A, ""B"""', '"LINE\nBREAK"', "", '""']
