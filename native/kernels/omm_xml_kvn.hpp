@@ -1,6 +1,7 @@
 // XML and KVN orbit mean-element messages: see omm_syntax.hpp.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -86,13 +87,35 @@ inline bool xml_text(const char* p, const std::size_t n, std::string& out, const
     return true;
 }
 
+/// The end of a tag's name from `q`: the first blank, '>' or '/' before `end`, eight bytes
+/// at a time.
+inline const char* name_end(const char* q, const char* end) noexcept {
+    for (; end - q >= 8; q += 8) {
+        const std::uint64_t w = load8(q);
+        const std::uint64_t m = bytes_of(w, ' ') | bytes_of(w, '\n') | bytes_of(w, '\r') |
+                                bytes_of(w, '\t') | bytes_of(w, '>') | bytes_of(w, '/');
+        if (m) return q + std::countr_zero(m) / 8;
+    }
+    while (q < end && !is_space(*q) && *q != '>' && *q != '/') ++q;
+    return q;
+}
+
+/// The first '>', '"' or '\'' in [q, end), eight bytes at a time; `end` for none.
+inline const char* tag_stop(const char* q, const char* end) noexcept {
+    for (; end - q >= 8; q += 8) {
+        const std::uint64_t w = load8(q);
+        if (const std::uint64_t m = bytes_of(w, '>') | bytes_of(w, '"') | bytes_of(w, '\''))
+            return q + std::countr_zero(m) / 8;
+    }
+    while (q < end && *q != '>' && *q != '"' && *q != '\'') ++q;
+    return q;
+}
+
 /// The local name of a tag (after any namespace prefix) from `p`: its length in `n`.
 inline void xml_name(const char* p, const char* end, const char*& name, std::size_t& n) noexcept {
-    const char* q = p;
-    while (q < end && !is_space(*q) && *q != '>' && *q != '/') ++q;
-    name = p;
-    for (const char* r = p; r < q; ++r)
-        if (*r == ':') name = r + 1;
+    const char* q = name_end(p, end);
+    const void* colon = q > p ? memrchr(p, ':', static_cast<std::size_t>(q - p)) : nullptr;
+    name = colon ? static_cast<const char*>(colon) + 1 : p;
     n = static_cast<std::size_t>(q - name);
 }
 
@@ -165,14 +188,12 @@ bool xml_records(const char* data, const Piece& piece, Sink& sink, Arena& arena)
         }
         // A tag: up to its '>', outside quoted attribute values.
         std::size_t k = at + 1;
-        char quote = 0;
-        while (k < c.n && (quote || c.p[k] != '>')) {
-            if (quote && c.p[k] == quote) {
-                quote = 0;
-            } else if (!quote && (c.p[k] == '"' || c.p[k] == '\'')) {
-                quote = c.p[k];
-            }
-            ++k;
+        for (;;) {
+            const char* stop = detail::tag_stop(c.p + k, c.p + c.n);
+            k = static_cast<std::size_t>(stop - c.p);
+            if (k >= c.n || *stop == '>') break;
+            const void* close = std::memchr(stop + 1, *stop, c.n - k - 1);
+            k = close ? static_cast<std::size_t>(static_cast<const char*>(close) - c.p) + 1 : c.n;
         }
         if (k >= c.n) {
             c.advance_to(c.n);

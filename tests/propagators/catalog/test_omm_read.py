@@ -265,6 +265,28 @@ def test_xml_namespaces_entities_cdata_and_comments():
     assert_same_columns(cat, expected_fields([ISS]), skip=("source_line", "name"))
 
 
+def test_xml_tags_with_attributes_prefixes_and_blanks():
+    # A tag ends at the first '>' outside quotes and its name at a blank, '>' or '/', the local
+    # name after the last ':'; names and attributes longer than a word of eight bytes too.
+    text = (
+        xml_text([ISS, HUBBLE])
+        .replace("<meanElements>", '<meanElements a=\'x>"y\' b=">\'>" c="">')
+        .replace("<EPOCH>", "<p:EPOCH>")
+        .replace("</EPOCH>", "</p:EPOCH>")
+        .replace("<INCLINATION>", "<a:b:INCLINATION\t>")
+        .replace("</INCLINATION>", "</a:b:INCLINATION\n>")
+        .replace("<BSTAR>", '<BSTAR units="1/ER" >')
+        .replace("<tleParameters>", "<tleParameters/><tleParameters>")
+    )
+    plain = catalog.parse(xml_text([ISS, HUBBLE]))
+    assert_same_columns(catalog.parse(text), plain, skip=("source_line",))
+    # A quote that is not closed leaves the tag open to the end of the text.
+    end = text.rindex("</omm>")
+    cat = catalog.parse(text[:end] + '<x a=">' + text[end:], errors="skip")
+    assert [e.reason for e in cat.rejected] == ["a tag is not closed"]
+    assert list(cat.satno) == [25544]
+
+
 def test_kvn_units_comments_and_markers():
     text = kvn_text([ISS]).replace(
         "MEAN_MOTION = 15.49438695", "MEAN_MOTION = 15.49438695 [rev/day]"
