@@ -421,7 +421,7 @@ class TestErrors:
             (({},), {}, TypeError, "'dict'"),
             ((2**63,), {}, ValueError, "outside the nanosecond range"),
             ((-(2**63),), {}, ValueError, "NaT"),
-            ((np.datetime64("NaT"),), {}, ValueError, "NaT"),
+            ((np.datetime64("NaT", "ns"),), {}, ValueError, "NaT"),
             ((np.array([1, -(2**63)]),), {}, ValueError, "NaT"),
             ((np.array([1], dtype=np.uint64),), {}, TypeError, "safe"),
             ((np.zeros((2, 2), dtype=np.int64),), {}, ValueError, "2-D array"),
