@@ -3,6 +3,7 @@
 // into columns on several threads, names made once per run of a satellite's rows.
 #include <Python.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -193,6 +194,59 @@ std::size_t piece_target(std::size_t size, int threads) {
     return t<(1u << 20) ? (1u << 20) : t>(16u << 20) ? (16u << 20) : t;
 }
 
+/// Fills the name column. A satellite's rows are together and mostly share a name (`same[i]`:
+/// row i has the name of row i - 1): each run of them takes one object, made with the lock
+/// held; the rows are filled on up to `threads` threads, and each object then takes the
+/// references of its rows at once. -1 with an error set, the column left empty.
+int fill_names(PyObject* column, const std::vector<Key>& order,
+               const std::vector<unsigned char>& same, const int threads) noexcept {
+    const std::size_t n = order.size();
+    auto** out = data_of<PyObject*>(column);
+    std::vector<std::size_t> starts;
+    std::vector<PyObject*> objects;  // a reference each, for the first row of its run
+    const auto drop = [&] {
+        for (PyObject* o : objects) Py_DECREF(o);
+        return -1;
+    };
+    try {
+        for (std::size_t i = 0; i < n; ++i)
+            if (!same[i]) starts.push_back(i);
+        objects.reserve(starts.size());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    for (const std::size_t i : starts) {
+        const Row& r = *order[i].row;
+        PyObject* o = r.name_size == no_name ? Py_NewRef(Py_None)
+                                             : PyUnicode_DecodeUTF8(r.name, r.name_size, "replace");
+        if (!o) return drop();
+        objects.push_back(o);
+    }
+    const std::size_t rows = gather_block(n);
+    Blocks work(n, rows, [&](std::size_t a, std::size_t b) noexcept {
+        auto r = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), a) -
+                                          starts.begin()) -
+                 1;
+        for (std::size_t i = a; i < b; ++i) {
+            if (r + 1 < starts.size() && starts[r + 1] == i) ++r;
+            out[i] = objects[r];
+        }
+    });
+    const auto blocks = static_cast<int>((n + rows - 1) / rows);
+    if (run_threads(work, std::min(threads, blocks)) < 0) {
+        // Rows filled before the signal hold no references of their own.
+        std::memset(static_cast<void*>(out), 0, n * sizeof(PyObject*));
+        return drop();
+    }
+    // Py_SET_REFCNT leaves immortal objects (None) as they are.
+    for (std::size_t r = 0; r < objects.size(); ++r) {
+        const std::size_t run = (r + 1 < starts.size() ? starts[r + 1] : n) - starts[r];
+        Py_SET_REFCNT(objects[r], Py_REFCNT(objects[r]) + static_cast<Py_ssize_t>(run - 1));
+    }
+    return 0;
+}
+
 PyObject* refusal_error(catalog_state* st, PyObject* source, const omm::Refusal& r) {
     // The reason quotes the record's text, which need not be UTF-8.
     const std::string& text = r.reason.empty() ? std::string("record cannot be read") : r.reason;
@@ -366,20 +420,7 @@ PyObject* read_omm(catalog_state* st, const OmmForm form, const char* data, cons
         std::min<std::size_t>(static_cast<std::size_t>(threads), blocks > 0 ? blocks : 1));
     if (run_threads(work, up_to) < 0) return nullptr;
 
-    // Names: a satellite's rows are together and mostly share one, made once.
-    auto** names = data_of<PyObject*>(cols[c_name].get());
-    for (std::size_t i = 0; i < n; ++i) {
-        if (same[i]) {
-            names[i] = Py_NewRef(names[i - 1]);
-            continue;
-        }
-        const Row& r = *order[i].row;
-        if (r.name_size == no_name) {
-            names[i] = Py_NewRef(Py_None);
-        } else if (!(names[i] = PyUnicode_DecodeUTF8(r.name, r.name_size, "replace"))) {
-            return nullptr;
-        }
-    }
+    if (fill_names(cols[c_name].get(), order, same, threads) < 0) return nullptr;
 
     Ref rejected = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(refused)));
     if (!rejected) return nullptr;

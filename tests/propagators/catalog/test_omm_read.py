@@ -240,6 +240,30 @@ def test_kvn_lines_in_any_order_record_by_record():
     assert_same_columns(catalog.parse("".join(records)), plain, skip=("source_line",))
 
 
+@pytest.mark.parametrize("threads", [1, 2])
+def test_a_run_of_rows_shares_one_name_object(threads):
+    # One str for each run of rows with the same name, holding a reference for each row.
+    import sys
+
+    names = ["AB", "AB", "AB", None, None, "CD", "AB"]
+    records = [
+        dict(ISS, OBJECT_NAME=name, NORAD_CAT_ID="7", ELEMENT_SET_NO=str(k))
+        for k, name in enumerate(names)
+    ]
+    for r in records:
+        if r["OBJECT_NAME"] is None:
+            del r["OBJECT_NAME"]
+    records = [dict(r, EPOCH=f"2026-02-{k + 1:02d}T00:00:00") for k, r in enumerate(records)]
+    cat = catalog.parse(json_text(records), threads=threads)
+    got = list(cat.name)
+    assert got == names
+    assert got[0] is got[1] is got[2] and got[6] is not got[0]
+    # Three rows and three items of `got` against one and one; then the items alone.
+    assert sys.getrefcount(got[0]) - sys.getrefcount(got[5]) == 4
+    del cat
+    assert sys.getrefcount(got[0]) - sys.getrefcount(got[5]) == 2
+
+
 def test_csv_quoted_fields_any_column_order_and_missing_optional_keywords():
     keys = tuple(reversed([k for k in KEYS if k not in ("CLASSIFICATION_TYPE", "EPHEMERIS_TYPE")]))
     names = ['"A, ""B"""', '"LINE\nBREAK"', "", '""']
