@@ -19,17 +19,6 @@ inline void json_space(Cursor& c) noexcept {
     while (!c.done() && is_space(c.p[c.i])) c.step();
 }
 
-/// The first quote, backslash or line end in [q, end), eight bytes at a time; `end` for none.
-inline const char* string_stop(const char* q, const char* end) noexcept {
-    for (; end - q >= 8; q += 8) {
-        const std::uint64_t w = load8(q);
-        if (const std::uint64_t m = bytes_of(w, '"') | bytes_of(w, '\\') | bytes_of(w, '\n'))
-            return q + std::countr_zero(m) / 8;
-    }
-    while (q < end && *q != '"' && *q != '\\' && *q != '\n') ++q;
-    return q;
-}
-
 /// A string from its opening quote; the cursor is left after the closing one. False with
 /// `why` for an unclosed string or a bad escape.
 inline bool json_string(Cursor& c, const char*& text, std::size_t& size, Arena& arena,
@@ -37,7 +26,7 @@ inline bool json_string(Cursor& c, const char*& text, std::size_t& size, Arena& 
     c.step();
     const std::size_t start = c.i;
     // Most strings hold no escape and no line end: they end at the first stop.
-    const char* stop = string_stop(c.p + start, c.p + c.n);
+    const char* stop = first_of<'"', '\\', '\n'>(c.p + start, c.p + c.n);
     if (stop < c.p + c.n && *stop == '"') {
         text = c.p + start;
         size = static_cast<std::size_t>(stop - text);
@@ -333,12 +322,8 @@ bool json_elements(const char* data, const Piece& piece, Sink& sink, Arena& aren
 /// between allowed). Text may hold that inside a string or a nested array: a piece that then
 /// does not end between elements (json_elements false) shows the cut was wrong.
 inline std::vector<Piece> json_pieces(const char* data, const Piece& elements, std::size_t target) {
-    std::vector<Piece> out;
-    Piece cur = elements;
-    while (cur.end - cur.begin > 2 * target) {
-        std::size_t at = cur.begin + target;
-        std::size_t split = 0;
-        while (!split && at < cur.end) {
+    return cut_pieces(data, elements, target, [data](const Piece& cur, std::size_t at) {
+        while (at < cur.end) {
             const char* close = static_cast<const char*>(std::memchr(data + at, '}', cur.end - at));
             if (!close) break;
             std::size_t k = static_cast<std::size_t>(close - data) + 1;
@@ -346,18 +331,12 @@ inline std::vector<Piece> json_pieces(const char* data, const Piece& elements, s
             if (k < cur.end && data[k] == ',') {
                 ++k;
                 while (k < cur.end && detail::is_space(data[k])) ++k;
-                if (k < cur.end && data[k] == '{') split = k;
+                if (k < cur.end && data[k] == '{') return k;
             }
             at = static_cast<std::size_t>(close - data) + 1;
         }
-        if (!split) break;
-        const auto lines = detail::count_of(data + cur.begin, data + split, '\n');
-        out.push_back(cur);
-        out.back().end = split;
-        cur = {split, cur.end, cur.first_line + lines, detail::line_start_of(data, split)};
-    }
-    out.push_back(cur);
-    return out;
+        return std::size_t{0};
+    });
 }
 
 /// The whole JSON text, on one thread.

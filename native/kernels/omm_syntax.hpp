@@ -254,7 +254,38 @@ inline std::size_t line_start_of(const char* data, std::size_t at) noexcept {
     return nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - data) + 1 : 0;
 }
 
+/// The first of the bytes `Stops` in [q, end), eight bytes at a time; `end` for none.
+template <char... Stops>
+inline const char* first_of(const char* q, const char* end) noexcept {
+    for (; end - q >= 8; q += 8) {
+        const std::uint64_t w = load8(q);
+        if (const std::uint64_t m = (bytes_of(w, static_cast<unsigned char>(Stops)) | ...))
+            return q + std::countr_zero(m) / 8;
+    }
+    while (q < end && ((*q != Stops) && ...)) ++q;
+    return q;
+}
+
 }  // namespace detail
+
+/// `whole` cut into pieces of about `target` bytes: `split_at(cur, at)` gives where the first
+/// cut at or after `at` in the piece `cur` lies, or 0 for none; each piece is numbered by its
+/// first line.
+template <class SplitAt>
+std::vector<Piece> cut_pieces(const char* data, Piece cur, const std::size_t target,
+                              SplitAt&& split_at) {
+    std::vector<Piece> out;
+    while (cur.end - cur.begin > 2 * target) {
+        const std::size_t split = split_at(cur, cur.begin + target);
+        if (!split) break;
+        const auto lines = detail::count_of(data + cur.begin, data + split, '\n');
+        out.push_back(cur);
+        out.back().end = split;
+        cur = {split, cur.end, cur.first_line + lines, detail::line_start_of(data, split)};
+    }
+    out.push_back(cur);
+    return out;
+}
 
 /// CSV with a header row naming the keywords (any order, any case; unknown columns ignored).
 /// Each later line that is not blank is a record; an unquoted empty field gives no value.

@@ -100,17 +100,6 @@ inline const char* name_end(const char* q, const char* end) noexcept {
     return q;
 }
 
-/// The first '>', '"' or '\'' in [q, end), eight bytes at a time; `end` for none.
-inline const char* tag_stop(const char* q, const char* end) noexcept {
-    for (; end - q >= 8; q += 8) {
-        const std::uint64_t w = load8(q);
-        if (const std::uint64_t m = bytes_of(w, '>') | bytes_of(w, '"') | bytes_of(w, '\''))
-            return q + std::countr_zero(m) / 8;
-    }
-    while (q < end && *q != '>' && *q != '"' && *q != '\'') ++q;
-    return q;
-}
-
 /// The local name of a tag (after any namespace prefix) from `p`: its length in `n`.
 inline void xml_name(const char* p, const char* end, const char*& name, std::size_t& n) noexcept {
     const char* q = name_end(p, end);
@@ -189,7 +178,7 @@ bool xml_records(const char* data, const Piece& piece, Sink& sink, Arena& arena)
         // A tag: up to its '>', outside quoted attribute values.
         std::size_t k = at + 1;
         for (;;) {
-            const char* stop = detail::tag_stop(c.p + k, c.p + c.n);
+            const char* stop = detail::first_of<'>', '"', '\''>(c.p + k, c.p + c.n);
             k = static_cast<std::size_t>(stop - c.p);
             if (k >= c.n || *stop == '>') break;
             const void* close = std::memchr(stop + 1, *stop, c.n - k - 1);
@@ -275,26 +264,16 @@ bool xml_records(const char* data, const Piece& piece, Sink& sink, Arena& arena)
 /// does not end cleanly (xml_records false), which shows the cut was wrong.
 inline std::vector<Piece> xml_pieces(const char* data, const std::size_t size,
                                      const std::size_t target) {
-    std::vector<Piece> out;
-    Piece cur{0, size, 1, 0};
-    while (cur.end - cur.begin > 2 * target) {
-        std::size_t at = cur.begin + target, split = 0;
-        while (!split) {
+    return cut_pieces(data, Piece{0, size, 1, 0}, target, [data](const Piece& cur, std::size_t at) {
+        for (;;) {
             const char* hit = static_cast<const char*>(memmem(data + at, cur.end - at, "<omm", 4));
-            if (!hit || hit + 4 >= data + cur.end) break;
+            if (!hit || hit + 4 >= data + cur.end) return std::size_t{0};
             const char next = hit[4];
             if (next == '>' || next == '/' || detail::is_space(next))
-                split = static_cast<std::size_t>(hit - data);
+                return static_cast<std::size_t>(hit - data);
             at = static_cast<std::size_t>(hit - data) + 4;
         }
-        if (!split) break;
-        const auto lines = detail::count_of(data + cur.begin, data + split, '\n');
-        out.push_back(cur);
-        out.back().end = split;
-        cur = {split, cur.end, cur.first_line + lines, detail::line_start_of(data, split)};
-    }
-    out.push_back(cur);
-    return out;
+    });
 }
 
 /// The whole XML text, on one thread.

@@ -17,6 +17,7 @@
 #include "kernels/tle_write.hpp"
 #include "omm.hpp"
 #include "order.hpp"
+#include "runs.hpp"
 #include "threads.hpp"
 
 namespace orbivex::catalog {
@@ -125,13 +126,6 @@ private:
     const std::atomic<bool>& cancel_;
 };
 
-/// Rows a gathering thread takes at a time: 2 MiB of each 8-byte column once there are enough
-/// rows, so that two threads do not fault in the same huge page of a column at once.
-std::size_t gather_block(const std::size_t n) noexcept {
-    constexpr std::size_t huge_rows = (std::size_t{2} << 20) / 8;
-    return n >= 4 * huge_rows ? huge_rows : 16384;
-}
-
 struct Key {
     std::int64_t satno, epoch_ns;
     const Row* row;
@@ -194,57 +188,15 @@ std::size_t piece_target(std::size_t size, int threads) {
     return t<(1u << 20) ? (1u << 20) : t>(16u << 20) ? (16u << 20) : t;
 }
 
-/// Fills the name column. A satellite's rows are together and mostly share a name (`same[i]`:
-/// row i has the name of row i - 1): each run of them takes one object, made with the lock
-/// held; the rows are filled on up to `threads` threads, and each object then takes the
-/// references of its rows at once. -1 with an error set, the column left empty.
+/// Fills the name column: one str for a run of rows of a name (`same[i]`: row i has the name
+/// of row i - 1). -1 with an error set, the column left empty.
 int fill_names(PyObject* column, const std::vector<Key>& order,
                const std::vector<unsigned char>& same, const int threads) noexcept {
-    const std::size_t n = order.size();
-    auto** out = data_of<PyObject*>(column);
-    std::vector<std::size_t> starts;
-    std::vector<PyObject*> objects;  // a reference each, for the first row of its run
-    const auto drop = [&] {
-        for (PyObject* o : objects) Py_DECREF(o);
-        return -1;
-    };
-    try {
-        for (std::size_t i = 0; i < n; ++i)
-            if (!same[i]) starts.push_back(i);
-        objects.reserve(starts.size());
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return -1;
-    }
-    for (const std::size_t i : starts) {
+    return fill_runs(data_of<PyObject*>(column), order.size(), same, threads, [&](std::size_t i) {
         const Row& r = *order[i].row;
-        PyObject* o = r.name_size == no_name ? Py_NewRef(Py_None)
-                                             : PyUnicode_DecodeUTF8(r.name, r.name_size, "replace");
-        if (!o) return drop();
-        objects.push_back(o);
-    }
-    const std::size_t rows = gather_block(n);
-    Blocks work(n, rows, [&](std::size_t a, std::size_t b) noexcept {
-        auto r = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), a) -
-                                          starts.begin()) -
-                 1;
-        for (std::size_t i = a; i < b; ++i) {
-            if (r + 1 < starts.size() && starts[r + 1] == i) ++r;
-            out[i] = objects[r];
-        }
+        return r.name_size == no_name ? Py_NewRef(Py_None)
+                                      : PyUnicode_DecodeUTF8(r.name, r.name_size, "replace");
     });
-    const auto blocks = static_cast<int>((n + rows - 1) / rows);
-    if (run_threads(work, std::min(threads, blocks)) < 0) {
-        // Rows filled before the signal hold no references of their own.
-        std::memset(static_cast<void*>(out), 0, n * sizeof(PyObject*));
-        return drop();
-    }
-    // Py_SET_REFCNT leaves immortal objects (None) as they are.
-    for (std::size_t r = 0; r < objects.size(); ++r) {
-        const std::size_t run = (r + 1 < starts.size() ? starts[r + 1] : n) - starts[r];
-        Py_SET_REFCNT(objects[r], Py_REFCNT(objects[r]) + static_cast<Py_ssize_t>(run - 1));
-    }
-    return 0;
 }
 
 PyObject* refusal_error(catalog_state* st, PyObject* source, const omm::Refusal& r) {

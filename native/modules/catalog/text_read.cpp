@@ -13,19 +13,13 @@
 
 #include "catalog.hpp"
 #include "order.hpp"
+#include "runs.hpp"
 #include "text_reader.hpp"
 #include "threads.hpp"
 
 namespace orbivex::catalog {
 
 namespace {
-
-/// Rows a gathering thread takes at a time: 2 MiB of each 8-byte column once there are enough
-/// rows, so that two threads do not fault in the same huge page of a column at once.
-std::size_t gather_block(const std::size_t n) noexcept {
-    constexpr std::size_t huge_rows = (std::size_t{2} << 20) / 8;
-    return n >= 4 * huge_rows ? huge_rows : 16384;
-}
 
 /// Text of a line that belongs to no set.
 constexpr const char* stray_text = "line is not part of an element set";
@@ -81,59 +75,14 @@ private:
     std::size_t used_ = 0;
 };
 
-/// Fills the object column from the sets in catalogue order. Consecutive rows mostly belong
-/// to one satellite and share its name (`same[i]`, found while the text was at hand): a run of
-/// them takes one object. The objects are found with the lock held, the rows filled on up to
-/// `threads` threads, and each object then takes the references of its rows at once.
+/// Fills the object column from the sets in catalogue order: one str for a run of sets of a
+/// name (`same[i]`, found while the text was at hand), shared through the table as well.
 int fill_names(PyObject* column, const SetRef* order, const std::size_t n,
                const std::vector<unsigned char>& same, const int threads) {
-    auto** out = data_of<PyObject*>(column);
-    std::vector<std::size_t> starts;
-    std::vector<PyObject*> objects;  // a reference each, for the first row of its run
-    const auto drop = [&] {
-        for (PyObject* o : objects) Py_DECREF(o);
-        return -1;
-    };
-    try {
-        for (std::size_t i = 0; i < n; ++i)
-            if (i == 0 || !same[i]) starts.push_back(i);
-        objects.reserve(starts.size());
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return -1;
-    }
     NameTable table;
-    for (std::size_t r = 0; r < starts.size(); ++r) {
-        if (r + 1 < starts.size() && order[starts[r + 1]].name_size != no_name)
-            __builtin_prefetch(order[starts[r + 1]].name);
-        const SetRef& first = order[starts[r]];
-        PyObject* obj = first.name_size == no_name ? Py_NewRef(Py_None) : table.get(first);
-        if (!obj) return drop();
-        objects.push_back(obj);
-    }
-    const auto run_length = [&](std::size_t r) {
-        return (r + 1 < starts.size() ? starts[r + 1] : n) - starts[r];
-    };
-    const std::size_t rows = gather_block(n);
-    Blocks work(n, rows, [&](std::size_t a, std::size_t b) {
-        std::size_t r = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), a) -
-                                                 starts.begin() - 1);
-        for (std::size_t i = a; i < b; ++i) {
-            if (r + 1 < starts.size() && starts[r + 1] == i) ++r;
-            out[i] = objects[r];
-        }
+    return fill_runs(data_of<PyObject*>(column), n, same, threads, [&](std::size_t i) {
+        return order[i].name_size == no_name ? Py_NewRef(Py_None) : table.get(order[i]);
     });
-    const int blocks = static_cast<int>((n + rows - 1) / rows);
-    if (run_threads(work, std::min(threads, blocks)) < 0) {
-        // Rows filled before the signal hold no references of their own.
-        std::memset(static_cast<void*>(out), 0, n * sizeof(PyObject*));
-        return drop();
-    }
-    // Py_SET_REFCNT leaves immortal objects (None, interned text) as they are.
-    for (std::size_t r = 0; r < objects.size(); ++r)
-        Py_SET_REFCNT(objects[r],
-                      Py_REFCNT(objects[r]) + static_cast<Py_ssize_t>(run_length(r) - 1));
-    return 0;
 }
 
 /// The columns' data, written by the gathering threads.
