@@ -12,7 +12,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from .reading import assert_same_columns
+from .reading import assert_interrupt_ends_early, assert_pending_interrupt_ends, assert_same_columns
 
 catalog = pytest.importorskip("orbivex.propagators.analytical.sgp4.catalog")
 
@@ -741,40 +741,19 @@ def test_the_native_readers_sit_in_the_readers_table(monkeypatch):
 
 @pytest.mark.parametrize("form", ["omm-csv", "omm-xml"])
 def test_ctrl_c_ends_a_read(generator, form):
-    import _thread
     import functools
-    import operator
-    import threading
-    import time
 
     text, _ = generator.make_catalog(20000, seed=93, form="2le")
     out = io.BytesIO()
     catalog.parse(text).write(out, form)
     data = out.getvalue()
-    # A signal pending when the read starts is answered by the read: the call after it in the
-    # same C-level loop never runs.
-    done = []
-    steps = [
-        _thread.interrupt_main,
-        functools.partial(catalog.parse, data, threads=1),
-        functools.partial(done.append, 1),
-    ]
-    with pytest.raises(KeyboardInterrupt):
-        list(map(operator.call, steps))
-    assert done == []
+    assert_pending_interrupt_ends(functools.partial(catalog.parse, data, threads=1))
     # One that arrives during a long read ends it early: CSV between its pieces, XML (read on
     # a worker thread) while this thread waits for it.
     big = data + data[data.index(b"\n") + 1 :] * 9 if form == "omm-csv" else data * 10
-    start = time.perf_counter()
-    catalog.parse(big, format=form, threads=1, errors="skip")
-    whole = time.perf_counter() - start
-    timer = threading.Timer(whole / 10, _thread.interrupt_main)
-    start = time.perf_counter()
-    timer.start()
-    with pytest.raises(KeyboardInterrupt):
-        catalog.parse(big, format=form, threads=1, errors="skip")
-    assert time.perf_counter() - start < whole * 0.8
-    timer.join()
+    assert_interrupt_ends_early(
+        functools.partial(catalog.parse, big, format=form, threads=1, errors="skip")
+    )
 
 
 def test_two_line_text_beside_the_values():

@@ -3,22 +3,19 @@ objects, text; format detection and the tables through which formats read in Pyt
 writing two- and three-line text and reading it back to the same columns; Ctrl-C; argument
 errors."""
 
-import _thread
 import bz2
 import functools
 import gzip
 import io
 import lzma
-import operator
 import os
 import threading
-import time
 
 import numpy as np
 import pytest
 
 from .kernel import L1, L2, put
-from .reading import assert_same_columns
+from .reading import assert_interrupt_ends_early, assert_pending_interrupt_ends, assert_same_columns
 
 catalog = pytest.importorskip("orbivex.propagators.analytical.sgp4.catalog")
 helper = pytest.importorskip("orbivex.propagators.analytical.sgp4._catalog_py")
@@ -389,36 +386,14 @@ def test_write_refuses_bad_targets(sample):
 
 def test_ctrl_c_ends_a_read(generator, tmp_path):
     text, _ = generator.make_catalog(20000, seed=93, form="2le")
-    # A signal already pending when the read starts is answered by the read itself: the
-    # call after it in the same C-level loop never runs.
-    done = []
-    steps = [
-        _thread.interrupt_main,
-        functools.partial(catalog.parse, text, threads=1),
-        functools.partial(done.append, 1),
-    ]
-    with pytest.raises(KeyboardInterrupt):
-        list(map(operator.call, steps))
-    assert done == []
+    assert_pending_interrupt_ends(functools.partial(catalog.parse, text, threads=1))
     path = tmp_path / "sats.tle"
     path.write_bytes(text)
-    steps[1] = functools.partial(catalog._read_file, str(path), 1)
-    with pytest.raises(KeyboardInterrupt):
-        list(map(operator.call, steps))
-    assert done == []
+    assert_pending_interrupt_ends(functools.partial(catalog._read_file, str(path), 1))
     # One that arrives during a long read ends it early, on one thread and on two.
     big = text * 15
     for threads in (1, 2):
-        start = time.perf_counter()
-        catalog.parse(big, threads=threads)
-        whole = time.perf_counter() - start
-        timer = threading.Timer(whole / 10, _thread.interrupt_main)
-        start = time.perf_counter()
-        timer.start()
-        with pytest.raises(KeyboardInterrupt):
-            catalog.parse(big, threads=threads)
-        assert time.perf_counter() - start < whole * 0.8
-        timer.join()
+        assert_interrupt_ends_early(functools.partial(catalog.parse, big, threads=threads))
 
 
 @pytest.mark.parametrize(
