@@ -192,11 +192,19 @@ std::size_t piece_target(std::size_t size, int threads) {
 /// of row i - 1). -1 with an error set, the column left empty.
 int fill_names(PyObject* column, const std::vector<Key>& order,
                const std::vector<unsigned char>& same, const int threads) noexcept {
-    return fill_runs(data_of<PyObject*>(column), order.size(), same, threads, [&](std::size_t i) {
-        const Row& r = *order[i].row;
-        return r.name_size == no_name ? Py_NewRef(Py_None)
-                                      : PyUnicode_DecodeUTF8(r.name, r.name_size, "replace");
-    });
+    std::vector<std::size_t> starts;
+    try {
+        starts = run_starts(same, order.size());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    return fill_runs(
+        data_of<PyObject*>(column), order.size(), starts, threads, [&](std::size_t, std::size_t i) {
+            const Row& r = *order[i].row;
+            return r.name_size == no_name ? Py_NewRef(Py_None)
+                                          : PyUnicode_DecodeUTF8(r.name, r.name_size, "replace");
+        });
 }
 
 PyObject* refusal_error(catalog_state* st, PyObject* source, const omm::Refusal& r) {

@@ -24,65 +24,42 @@ namespace {
 /// Text of a line that belongs to no set.
 constexpr const char* stray_text = "line is not part of an element set";
 
-/// Name objects by their text: one str for all the sets of a name.
-class NameTable {
-public:
-    ~NameTable() {
-        for (const Slot& s : slots_) Py_XDECREF(s.obj);
-    }
-    /// A new reference to the str of the name of `t`; NULL with an error set.
-    PyObject* get(const SetRef& t) { return get(t.name, t.name_size, t.name_hash); }
-
-private:
-    PyObject* get(const char* text, const std::uint32_t size, const std::uint32_t hash) {
-        if (used_ * 2 >= slots_.size() && grow() < 0) return nullptr;
-        std::size_t i = hash & (slots_.size() - 1);
-        for (;; i = (i + 1) & (slots_.size() - 1)) {
-            Slot& s = slots_[i];
-            if (!s.obj) break;
-            if (s.hash == hash && s.size == size && std::memcmp(s.text, text, size) == 0)
-                return Py_NewRef(s.obj);
-        }
-        PyObject* obj = PyUnicode_DecodeUTF8(text, size, "replace");
-        if (!obj) return nullptr;
-        slots_[i] = {text, size, hash, obj};
-        ++used_;
-        return Py_NewRef(obj);
-    }
-
-    struct Slot {
-        const char* text;
-        std::uint32_t size, hash;
-        PyObject* obj;  // owned
-    };
-    int grow() {
-        try {
-            std::vector<Slot> old(slots_.empty() ? 1024 : 2 * slots_.size(), Slot{});
-            old.swap(slots_);
-            for (const Slot& s : old) {
-                if (!s.obj) continue;
-                std::size_t i = s.hash & (slots_.size() - 1);
-                while (slots_[i].obj) i = (i + 1) & (slots_.size() - 1);
-                slots_[i] = s;
-            }
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory();
-            return -1;
-        }
-        return 0;
-    }
-    std::vector<Slot> slots_;
-    std::size_t used_ = 0;
-};
-
 /// Fills the object column from the sets in catalogue order: one str for a run of sets of a
-/// name (`same[i]`, found while the text was at hand), shared through the table as well.
+/// name (`same[i]`, found while the text was at hand), and one for all the runs of a name,
+/// which the threads find.
 int fill_names(PyObject* column, const SetRef* order, const std::size_t n,
                const std::vector<unsigned char>& same, const int threads) {
-    NameTable table;
-    return fill_runs(data_of<PyObject*>(column), n, same, threads, [&](std::size_t i) {
-        return order[i].name_size == no_name ? Py_NewRef(Py_None) : table.get(order[i]);
-    });
+    std::vector<std::size_t> starts;
+    std::unique_ptr<RunNames> names;
+    std::unique_ptr<FirstRuns> firsts;
+    std::vector<PyObject*> made;  // borrowed from fill_runs, which owns them
+    try {
+        starts = run_starts(same, n);
+        names = std::make_unique<RunNames>(starts.size());
+        for (std::size_t j = 0; j < starts.size(); ++j) {
+            const SetRef& r = order[starts[j]];
+            names->text[j] = r.name;
+            names->size[j] = r.name_size == no_name ? RunNames::none : r.name_size;
+            names->hash[j] = r.name_hash;
+        }
+        firsts = std::make_unique<FirstRuns>(*names, threads);
+        made.resize(starts.size());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    if (run_threads(*firsts, threads) < 0) return -1;
+    if (firsts->failed()) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    const std::vector<std::uint32_t>& first = firsts->first();
+    return fill_runs(
+        data_of<PyObject*>(column), n, starts, threads, [&](std::size_t j, std::size_t) {
+            if (names->size[j] == RunNames::none) return Py_NewRef(Py_None);
+            if (first[j] != j) return Py_NewRef(made[first[j]]);
+            return made[j] = PyUnicode_DecodeUTF8(names->text[j], names->size[j], "replace");
+        });
 }
 
 /// The columns' data, written by the gathering threads.

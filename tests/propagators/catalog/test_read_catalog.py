@@ -67,9 +67,16 @@ def test_catalogue_order_and_names(small):
 
 def test_names_hold_one_reference_a_row(generator):
     # Runs of a name share one str, filled on several threads: each row owns a reference.
+    # Satellites of one name share it too.
     text, _ = generator.make_catalog(60000, seed=97, form="3le")
     cat = catalog.parse(text, threads=2)
     names = cat.name
+    by_text = {}
+    for x in names:
+        by_text.setdefault(x, set()).add(id(x))
+    assert len(by_text) < len(cat.satellites)
+    assert all(len(ids) == 1 for ids in by_text.values())
+    del by_text
     first = names[0]
     rows_of_first = sum(1 for x in names if x is first)
     assert rows_of_first > 1
