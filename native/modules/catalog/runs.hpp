@@ -53,25 +53,21 @@ public:
         while (parts_ < static_cast<std::size_t>(threads) && parts_ < 64) parts_ *= 2;
     }
 
-    bool step() noexcept {
-        if (cancel_.load(std::memory_order_relaxed)) return false;
-        const std::size_t p = next_.fetch_add(1, std::memory_order_relaxed);
-        if (p >= parts_) return false;
+    /// Parts to run, each once, on any thread (Blocks of one).
+    std::size_t parts() const noexcept { return parts_; }
+    void run_part(const std::size_t p) noexcept {
         try {
             part(p);
         } catch (const std::bad_alloc&) {
             failed_.store(true, std::memory_order_relaxed);
-            cancel();
         }
-        return true;
     }
-    void cancel() noexcept { cancel_.store(true, std::memory_order_relaxed); }
     bool failed() const noexcept { return failed_.load(std::memory_order_relaxed); }
     /// The first run of each run's name, once every part has run.
-    const std::vector<std::uint32_t>& first() const noexcept { return first_; }
+    const std::vector<std::size_t>& first() const noexcept { return first_; }
 
 private:
-    static constexpr std::uint32_t empty = UINT32_MAX;
+    static constexpr std::size_t empty = SIZE_MAX;
 
     void part(const std::size_t p) {
         const std::uint32_t* hash = names_.hash.data();
@@ -82,16 +78,16 @@ private:
         for (std::size_t j = 0; j < runs; ++j) count += (hash[j] & mask) == p;
         std::size_t cap = 16;
         while (cap < 2 * count) cap *= 2;
-        std::vector<std::uint32_t> slots(cap, empty);
+        std::vector<std::size_t> slots(cap, empty);
         const int shift = std::countr_zero(parts_);
         for (std::size_t j = 0; j < runs; ++j) {
             if ((hash[j] & mask) != p) continue;
-            first_[j] = static_cast<std::uint32_t>(j);
+            first_[j] = j;
             if (size[j] == RunNames::none) continue;
             for (std::size_t i = (hash[j] >> shift) & (cap - 1);; i = (i + 1) & (cap - 1)) {
-                const std::uint32_t k = slots[i];
+                const std::size_t k = slots[i];
                 if (k == empty) {
-                    slots[i] = static_cast<std::uint32_t>(j);
+                    slots[i] = j;
                     break;
                 }
                 if (hash[k] == hash[j] && size[k] == size[j] &&
@@ -105,9 +101,8 @@ private:
 
     const RunNames& names_;
     std::size_t parts_ = 1;
-    std::vector<std::uint32_t> first_;
-    std::atomic<std::size_t> next_{0};
-    std::atomic<bool> cancel_{false}, failed_{false};
+    std::vector<std::size_t> first_;
+    std::atomic<bool> failed_{false};
 };
 
 /// Fills the object column `out` of `n` rows by runs (`starts`, from run_starts): each run takes

@@ -48,12 +48,13 @@ int fill_names(PyObject* column, const SetRef* order, const std::size_t n,
         PyErr_NoMemory();
         return -1;
     }
-    if (run_threads(*firsts, threads) < 0) return -1;
+    Blocks parts(firsts->parts(), 1, [&](std::size_t p, std::size_t) { firsts->run_part(p); });
+    if (run_threads(parts, threads) < 0) return -1;
     if (firsts->failed()) {
         PyErr_NoMemory();
         return -1;
     }
-    const std::vector<std::uint32_t>& first = firsts->first();
+    const std::vector<std::size_t>& first = firsts->first();
     return fill_runs(
         data_of<PyObject*>(column), n, starts, threads, [&](std::size_t j, std::size_t) {
             if (names->size[j] == RunNames::none) return Py_NewRef(Py_None);
